@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QtGlobal>
+
+// Time and the event loop as the transfers see them: a monotonic clock, one yield to the
+// window system, and an idle sleep that ends when an event (a byte, input, a timer) arrives
+// or the deadline passes. Tests substitute a simulated clock.
+class Clock {
+public:
+    virtual ~Clock() = default;
+    virtual qint64 nowNs() = 0;
+    virtual void yieldOnce() = 0;
+    virtual void idleUntil(qint64 deadlineNs) = 0;
+};

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QtGlobal>
+
+// The serial control the transfers drive. Property values outlive each opening.
+class CommControl {
+public:
+    virtual ~CommControl() = default;
+
+    virtual void setCommPort(qint16 port) = 0;
+    virtual void setSettings(const QString &settings) = 0; // e.g. "9600,N,8,1"
+    virtual void setRTSEnable(bool on) = 0;
+    virtual void setHandshaking(qint32 mode) = 0; // 2: RTS/CTS
+    virtual void setInBufferSize(qint16 size) = 0;
+    virtual void setInBufferCount(qint16 count) = 0; // only 0: discards what waits
+    virtual void setInputLen(qint16 len) = 0;
+    virtual void setInputMode(qint32 mode) = 0; // 0 text, 1 byte arrays
+
+    // True opens with the properties written before; false closes. Returns false when the
+    // port cannot be opened; openError() then says why.
+    virtual bool setPortOpen(bool open) = 0;
+    virtual bool portOpen() const = 0; // false as well once the device has gone away
+    virtual QString deviceName() const = 0; // the device CommPort names
+    virtual QString openError() const = 0;
+
+    virtual qint16 InBufferCount() = 0;
+    // Queues bytes for sending. Returns false when the port is closed or lost, or when the
+    // transmit buffer stays full too long for the bytes to fit.
+    virtual bool Output(const QByteArray &bytes) = 0;
+    // Up to InputLen bytes from the front of the receive buffer; empty when nothing waits.
+    // In text mode each byte stands for one character (Latin-1).
+    virtual QByteArray Input() = 0;
+};
