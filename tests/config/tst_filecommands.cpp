@@ -1,0 +1,348 @@
+#include "filecommands.h"
+#include "recordingview.h"
+
+#include <QDir>
+#include <QFile>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+#include <QtTest>
+#include <atomic>
+#include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const QString kSaveFilter = QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF");
+const QString kOpenFilter = QStringLiteral("Controller Configuration Files (*.CCF) | "
+                                           "*.CCF|Controller Configuration Files(*.sav)|*.sav");
+
+ConfigImage heldImage(qint32 length, qint16 type) {
+    ConfigImage image;
+    image.ConfigData = QByteArray(qsizetype(length) + 1, '\0');
+    for (qint32 i = 1; i <= length; ++i)
+        image.ConfigData[i] = char(QRandomGenerator::global()->bounded(256));
+    image.ConfigLength = length;
+    image.ControllerType = type;
+    return image;
+}
+
+QByteArray fileBytes(const QString &path) {
+    QFile file(path);
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<unreadable>");
+}
+
+bool writeFile(const QString &path, const QByteArray &bytes) {
+    QFile file(path);
+    return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
+}
+
+QStringList withoutValues(const QStringList &log) {
+    QStringList out;
+    for (const QString &line : log)
+        if (!line.startsWith(QLatin1String("value:")))
+            out << line;
+    return out;
+}
+
+struct Run {
+    ConfigImage &image;
+    RecordingView view;
+    explicit Run(ConfigImage &img, const QString &path = {}, const QString &title = {})
+        : image(img) {
+        view.configStatus = QStringLiteral("Before");
+        view.fileStatus = QStringLiteral("Before");
+        view.fileAnswers << RecordingView::FileAnswer{path, title};
+    }
+    void save() { FileCommands(image, view).mnuSave_Click(); }
+    void open() { FileCommands(image, view).mnuOpen_Click(); }
+};
+
+} // namespace
+
+class TestFileCommands : public QObject {
+    Q_OBJECT
+    // Long enough that every FileStatus shows only the tail of a path.
+    QTemporaryDir dir{QDir::tempPath() + QLatin1Char('/') + QString(60, QLatin1Char('f')) +
+                      QStringLiteral("-XXXXXX")};
+
+private slots:
+    void roundTrip_data() {
+        QTest::addColumn<qint32>("held");
+        QTest::addColumn<qint16>("type");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("existing"); // size of a file already under that name
+        QTest::addColumn<qint32>("saved");
+        QTest::addColumn<qint16>("typeAfterOpen");
+        QTest::addColumn<int>("values");
+        QTest::newRow("1 byte") << 1 << qint16(1) << "one.CCF" << 0 << 1 << qint16(1) << 1;
+        QTest::newRow("second generation")
+            << 186368 << qint16(2) << "gen2.SAV" << 0 << 186368 << qint16(2) << 10;
+        QTest::newRow("longer image cut to 186368")
+            << 200000 << qint16(2) << "long.sav" << 0 << 186368 << qint16(2) << 10;
+        QTest::newRow("shorter image, type unknown, all held bytes")
+            << 1000 << qint16(0) << "short.ccf" << 0 << 1000 << qint16(1) << 11;
+        QTest::newRow("few MiB over a longer file")
+            << (3 << 20) + 7 << qint16(1) << "big.CCF" << (4 << 20) << (3 << 20) + 7 << qint16(1)
+            << 10;
+    }
+
+    void roundTrip() {
+        QFETCH(qint32, held);
+        QFETCH(qint16, type);
+        QFETCH(QString, name);
+        QFETCH(int, existing);
+        QFETCH(qint32, saved);
+        QFETCH(qint16, typeAfterOpen);
+        QFETCH(int, values);
+        const QString path = dir.filePath(name);
+        if (existing)
+            QVERIFY(writeFile(path, QByteArray(existing, '\x77')));
+
+        ConfigImage image = heldImage(held, type);
+        Run save(image, path);
+        save.save();
+        const QString count = QString::number(saved);
+        QCOMPARE(save.view.dialogTitles, {QStringLiteral("Save Controller Configuration")});
+        QCOMPARE(save.view.dialogFilters, {kSaveFilter});
+        QCOMPARE(
+            withoutValues(save.view.log),
+            QStringList({"busy", "file:" + path.right(60), "refresh",
+                         "status:Saving Controller Configuration to file (" + count + " bytes)",
+                         "min:0", "max:" + QString::number(saved - 1), "idle"}));
+        QCOMPARE(save.view.progressValues().size(), values);
+        QCOMPARE(save.view.progressValues().last(), 0);
+        QCOMPARE(image.ConfigLength, saved);
+        QCOMPARE(fileBytes(path), image.ConfigData.mid(1, saved));
+
+        ConfigImage loaded = heldImage(5, qint16(0));
+        Run open(loaded, path);
+        open.open();
+        QCOMPARE(open.view.dialogTitles, {QStringLiteral("Open Controller Configuration")});
+        QCOMPARE(open.view.dialogFilters, {kOpenFilter});
+        QCOMPARE(
+            withoutValues(open.view.log),
+            QStringList({"busy", "file:" + path.right(60), "config:None", "refresh",
+                         "status:Loading Controller Configuration from file (" + count + " bytes)",
+                         "min:0", "max:" + QString::number(saved - 1), "config:" + count + " bytes",
+                         "idle"}));
+        QCOMPARE(open.view.progressValues(), save.view.progressValues());
+        QCOMPARE(loaded.ConfigLength, saved);
+        QCOMPARE(loaded.ControllerType, typeAfterOpen);
+        QCOMPARE(loaded.ConfigData.size(), saved + 1);
+        QCOMPARE(loaded.ConfigData.at(0), '\0');
+        QCOMPARE(loaded.ConfigData.mid(1), image.ConfigData.mid(1, saved));
+    }
+
+    void extension_data() {
+        QTest::addColumn<QString>("title");
+        QTest::addColumn<qint16>("before");
+        QTest::addColumn<qint16>("after");
+        QTest::addColumn<bool>("read");
+        QTest::newRow("lower-case ccf") << "x.ccf" << qint16(2) << qint16(1) << true;
+        QTest::newRow("upper-case CCF") << "X.CCF" << qint16(0) << qint16(1) << true;
+        QTest::newRow("mixed-case Sav") << "a.Sav" << qint16(1) << qint16(2) << true;
+        QTest::newRow("other extension keeps 2") << "b.bin" << qint16(2) << qint16(2) << true;
+        QTest::newRow("other extension keeps 0") << "b.bin" << qint16(0) << qint16(0) << true;
+        QTest::newRow("3-character name") << "abc" << qint16(1) << qint16(1) << false;
+    }
+
+    void extension() {
+        QFETCH(QString, title);
+        QFETCH(qint16, before);
+        QFETCH(qint16, after);
+        QFETCH(bool, read);
+        const QString path = dir.filePath(title);
+        QVERIFY(writeFile(path, "\x01\x02\x03"));
+        ConfigImage image = heldImage(7, before);
+        const ConfigImage previous = image;
+        Run run(image, path);
+        run.open();
+        QCOMPARE(image.ControllerType, after);
+        QCOMPARE(run.view.log.last(), QStringLiteral("idle"));
+        if (read) {
+            QCOMPARE(image.ConfigData, QByteArray("\0\x01\x02\x03", 4));
+            QCOMPARE(run.view.configStatus, QStringLiteral("3 bytes"));
+        } else {
+            QCOMPARE(run.view.log, QStringList({"busy", "idle"}));
+            QCOMPARE(image.ConfigData, previous.ConfigData);
+            QCOMPARE(image.ConfigLength, previous.ConfigLength);
+        }
+    }
+
+    void cancel_data() {
+        QTest::addColumn<bool>("save");
+        QTest::addColumn<qint32>("held");
+        QTest::addColumn<qint16>("type");
+        QTest::addColumn<qint32>("lengthAfter");
+        QTest::newRow("save, second generation, longer image")
+            << true << 200000 << qint16(2) << 186368;
+        QTest::newRow("save, type unknown, shorter image") << true << 1000 << qint16(0) << 1000;
+        QTest::newRow("save, first generation") << true << 200000 << qint16(1) << 200000;
+        QTest::newRow("open") << false << 200000 << qint16(2) << 200000;
+    }
+
+    void cancel() {
+        QFETCH(bool, save);
+        QFETCH(qint32, held);
+        QFETCH(qint16, type);
+        QFETCH(qint32, lengthAfter);
+        ConfigImage image = heldImage(held, type);
+        const QByteArray data = image.ConfigData;
+        Run run(image);
+        save ? run.save() : run.open();
+        QCOMPARE(run.view.log, QStringList({"busy", "idle"}));
+        QCOMPARE(image.ConfigLength, lengthAfter);
+        QCOMPARE(image.ControllerType, type);
+        QCOMPARE(image.ConfigData, data);
+        QVERIFY(run.view.warnings.isEmpty());
+    }
+
+    // A Save that cannot finish leaves the previous file as it was and no stray files.
+    void failedSaveKeepsOldFile_data() {
+        QTest::addColumn<QString>("how");
+        QTest::addColumn<qint32>("held");
+        QTest::addColumn<quint64>("sizeLimit");
+        QTest::newRow("file-size limit mid-file") << "limit" << 186368 << quint64(65536);
+        QTest::newRow("file-size limit in the last piece") << "limit" << 186368 << quint64(186000);
+        QTest::newRow("file-size limit, bytes still buffered") << "limit" << 1000 << quint64(500);
+        QTest::newRow("read-only folder") << "readonly" << 186368 << quint64(0);
+        QTest::newRow("missing folder") << "missing" << 186368 << quint64(0);
+    }
+
+    void failedSaveKeepsOldFile() {
+        QFETCH(QString, how);
+        QFETCH(qint32, held);
+        QFETCH(quint64, sizeLimit);
+        QTemporaryDir folder;
+        const QString path = folder.filePath(how == "missing" ? "no/such.CCF" : "keep.CCF");
+        const QByteArray old(100000, '\xAB');
+        if (how != "missing")
+            QVERIFY(writeFile(path, old));
+        ConfigImage image = heldImage(held, 1);
+        Run run(image, path);
+        if (how == "readonly") {
+            if (geteuid() == 0)
+                QSKIP("root writes into read-only folders");
+            QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::ExeOwner));
+            run.save();
+            QFile::setPermissions(folder.path(),
+                                  QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+        } else if (sizeLimit) {
+            rlimit saved{};
+            QCOMPARE(getrlimit(RLIMIT_FSIZE, &saved), 0);
+            const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+            rlimit low = saved;
+            low.rlim_cur = sizeLimit;
+            QCOMPARE(setrlimit(RLIMIT_FSIZE, &low), 0);
+            run.save();
+            setrlimit(RLIMIT_FSIZE, &saved);
+            std::signal(SIGXFSZ, oldHandler);
+        } else {
+            run.save();
+        }
+        QCOMPARE(run.view.log.last(), QStringLiteral("idle"));
+        QCOMPARE(run.view.fileStatus, path.right(60));
+        const QStringList left = QDir(folder.path()).entryList(QDir::Files | QDir::Hidden);
+        QCOMPARE(left, how == "missing" ? QStringList() : QStringList{"keep.CCF"});
+        if (how != "missing")
+            QCOMPARE(fileBytes(path), old);
+    }
+
+    // keepsImage: the previous image survives; otherwise no image is held afterwards.
+    void failedOpen_data() {
+        QTest::addColumn<QString>("kind");
+        QTest::addColumn<bool>("keepsImage");
+        QTest::addColumn<QString>("configStatus");
+        QTest::newRow("missing file") << "missing" << true << "None";
+        QTest::newRow("empty file") << "empty" << false << "None";
+        QTest::newRow("folder") << "folder" << true << "None";
+        QTest::newRow("FIFO") << "fifo" << true << "None";
+        QTest::newRow("too large for a 32-bit length") << "huge" << true << "Before";
+        QTest::newRow("no memory for the image") << "nomem" << true << "Before";
+        QTest::newRow("unreadable") << "unreadable" << false << "None";
+        QTest::newRow("shorter than its size") << "short" << false << "None";
+    }
+
+    void failedOpen() {
+        QFETCH(QString, kind);
+        QFETCH(bool, keepsImage);
+        QFETCH(QString, configStatus);
+        QString path = dir.filePath(kind + ".SAV");
+        if (kind == "folder") {
+            QVERIFY(QDir().mkpath(path));
+        } else if (kind == "fifo") {
+            QCOMPARE(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+        } else if (kind == "huge" || kind == "nomem") {
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            QVERIFY(file.resize(kind == "huge" ? (qint64(1) << 31) + 1 : qint64(1) << 30));
+        } else if (kind == "empty") {
+            QVERIFY(writeFile(path, {}));
+        } else if (kind == "unreadable") {
+            if (geteuid() == 0)
+                QSKIP("root reads files without read permission");
+            QVERIFY(writeFile(path, "abcd"));
+            QVERIFY(QFile::setPermissions(path, QFile::WriteOwner));
+        } else if (kind == "short") {
+            path = QStringLiteral("/sys/kernel/mm/transparent_hugepage/enabled");
+            if (QFileInfo(path).size() <= fileBytes(path).size())
+                QSKIP("no file reads shorter than its size here");
+        }
+#if defined(__SANITIZE_ADDRESS__)
+        if (kind == "nomem")
+            QSKIP("the address-space limit does not mix with the sanitizer");
+#endif
+        ConfigImage image = heldImage(12, 1);
+        const ConfigImage previous = image;
+        Run run(image, path);
+
+        // A wrong Open blocks on the FIFO; a writer that opens and closes releases it.
+        std::atomic<bool> done{false}, released{false};
+        std::thread unblocker([&] {
+            while (kind == "fifo" && !done) {
+                const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_NONBLOCK);
+                if (fd >= 0) {
+                    released = true;
+                    ::close(fd);
+                }
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+        rlimit savedAs{};
+        getrlimit(RLIMIT_AS, &savedAs);
+        if (kind == "nomem") {
+            rlimit low = savedAs;
+            low.rlim_cur = 0;
+            QFile statm(QStringLiteral("/proc/self/statm"));
+            if (statm.open(QIODevice::ReadOnly))
+                low.rlim_cur =
+                    rlim_t(statm.readAll().split(' ').at(0).toLongLong() * sysconf(_SC_PAGESIZE)) +
+                    (rlim_t(256) << 20);
+            if (low.rlim_cur == 0 || setrlimit(RLIMIT_AS, &low) != 0)
+                QSKIP("cannot limit the address space");
+        }
+        run.open();
+        setrlimit(RLIMIT_AS, &savedAs);
+        done = true;
+        unblocker.join();
+
+        QVERIFY(!released);
+        QCOMPARE(run.view.log.last(), QStringLiteral("idle"));
+        QCOMPARE(image.ControllerType, kind == "short" ? qint16(1) : qint16(2));
+        QCOMPARE(run.view.fileStatus, path.right(60));
+        QCOMPARE(run.view.configStatus, configStatus);
+        if (keepsImage) {
+            QCOMPARE(image.ConfigLength, previous.ConfigLength);
+            QCOMPARE(image.ConfigData, previous.ConfigData);
+        } else {
+            QCOMPARE(image.ConfigLength, 0);
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(TestFileCommands)
+#include "tst_filecommands.moc"
