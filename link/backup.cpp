@@ -1,0 +1,194 @@
+#include "transfers.h"
+
+#include "transfertexts.h"
+
+#include <limits>
+#include <new>
+
+void Transfers::mnuBackup_Click() {
+    if (!SetUpPort(kBackupStart)) {
+        ReportOpenFailure();
+        return;
+    }
+    ui_.SetBusyState();
+    ui_.setStatus(texts::kInitiatingBackup);
+    if (!port_.Output(QByteArrayLiteral("B"))) {
+        ReportNoResponse();
+        return;
+    }
+    switch (waits_.exactly(4, 4)) {
+    case WaitOutcome::Stopped:
+        StopNow();
+        return;
+    case WaitOutcome::Arrived:
+        image_.ControllerType = 1;
+        BackupType1();
+        return;
+    case WaitOutcome::TimedOut:
+        // Whatever did arrive is dropped with the closing and the next set-up.
+        port_.setPortOpen(false);
+        image_.ControllerType = 2;
+        BackupType2();
+        return;
+    }
+}
+
+void Transfers::ReportInvalidLength(quint32 announced) {
+    ui_.setStatus(texts::kIdle);
+    ui_.showWarning(
+        texts::kErrorTitle,
+        QStringLiteral("Error : Controller announced an invalid length (%1 bytes)").arg(announced));
+    port_.setPortOpen(false);
+    image_.ConfigLength = 0;
+    ui_.SetIdleState();
+}
+
+void Transfers::DropUpload() {
+    ui_.setStatus(texts::kIdle);
+    ui_.showWarning(texts::kErrorTitle, texts::kNoResponse);
+    port_.setPortOpen(false);
+    // Bytes that never came are zeros in the array; no image counts as held.
+    image_.ConfigLength = 0;
+    ui_.setProgressValue(0);
+    ui_.SetIdleState();
+}
+
+void Transfers::BackupType1() {
+    quint32 announced = 0;
+    for (int shift = 0; shift < 32; shift += 8) {
+        const std::optional<quint8> byte = TakeByte();
+        if (!byte) {
+            ReportNoResponse();
+            return;
+        }
+        announced |= quint32(*byte) << shift;
+    }
+
+    if (announced == 0) {
+        image_.ConfigLength = 0;
+        ui_.setStatus(texts::kIdle);
+        ui_.showWarning(QStringLiteral("Error"), QStringLiteral("Bad File System"));
+        port_.setPortOpen(false);
+        ui_.SetIdleState();
+        return;
+    }
+    // A count from 2^31 up has no place in the image's signed length.
+    if (announced > quint32(std::numeric_limits<qint32>::max())) {
+        ReportInvalidLength(announced);
+        return;
+    }
+    const qint32 length = qint32(announced);
+    QByteArray fresh;
+    try {
+        fresh = QByteArray(qsizetype(length) + 1, '\0');
+    } catch (const std::bad_alloc &) {
+        ReportInvalidLength(announced);
+        return;
+    }
+    image_.ConfigData = std::move(fresh);
+    image_.ConfigLength = length;
+
+    ui_.setStatus(QStringLiteral("Handshaking with Controller"));
+    if (!port_.Output(QByteArrayLiteral("U"))) {
+        DropUpload();
+        return;
+    }
+    ui_.setStatus(texts::uploading(length));
+    ui_.setConfigStatus(QStringLiteral("Empty"));
+    quint8 checksum = 0;
+    ui_.setProgressMin(0);
+    ui_.setProgressMax(length - 1);
+
+    const QByteArray ack = QByteArrayLiteral("A");
+    for (qint32 k = 1; k <= length; ++k) {
+        ui_.setProgressValue(k - 1);
+        switch (waits_.atLeast(1, 2)) {
+        case WaitOutcome::Arrived:
+            break;
+        case WaitOutcome::Stopped:
+            image_.ConfigLength = 0;
+            StopNow();
+            return;
+        case WaitOutcome::TimedOut:
+            DropUpload();
+            return;
+        }
+        const std::optional<quint8> byte = TakeByte();
+        if (!byte) {
+            DropUpload();
+            return;
+        }
+        image_.ConfigData.data()[k] = char(*byte);
+        checksum ^= *byte;
+        if (!port_.Output(ack)) {
+            DropUpload();
+            return;
+        }
+    }
+
+    ui_.setProgressValue(0);
+    ui_.setConfigStatus(byteCountText(length));
+    ui_.setStatus(texts::kValidating);
+    if (!AwaitReply(1, 4))
+        return;
+    const std::optional<quint8> reported = TakeByte();
+    if (!reported) {
+        ReportNoResponse();
+        return;
+    }
+    if (*reported != checksum)
+        ui_.showWarning(texts::kErrorTitle, texts::kBadChecksum);
+    port_.setPortOpen(false);
+    ui_.setStatus(texts::kIdle);
+    ui_.SetIdleState();
+}
+
+void Transfers::BackupType2() {
+    image_.ConfigLength = kSecondGenerationLength;
+    image_.ConfigData = QByteArray(qsizetype(kSecondGenerationLength) + 1, '\0');
+
+    if (!SetUpPort(kBackupType2)) {
+        // The old image is gone already; the zero-filled array must not count as held.
+        image_.ConfigLength = 0;
+        ui_.setProgressValue(0);
+        ReportOpenFailure();
+        return;
+    }
+    ui_.SetBusyState();
+    ui_.setStatus(texts::kInitiatingBackup);
+    if (!port_.Output(QByteArrayLiteral("@?"))) {
+        DropUpload();
+        return;
+    }
+    ui_.setProgressMin(0);
+    ui_.setProgressMax(kSecondGenerationLength);
+    ui_.setStatus(texts::uploading(kSecondGenerationLength));
+
+    for (qint32 k = 1; k <= kSecondGenerationLength; ++k) {
+        ui_.setProgressValue(k - 1);
+        // Byte k is taken only once byte k + 1 is there too.
+        switch (waits_.atLeast(2, 2)) {
+        case WaitOutcome::Arrived:
+            break;
+        case WaitOutcome::Stopped:
+            image_.ConfigLength = 0;
+            StopNow();
+            return;
+        case WaitOutcome::TimedOut:
+            DropUpload();
+            return;
+        }
+        const std::optional<quint8> byte = TakeByte();
+        if (!byte) {
+            DropUpload();
+            return;
+        }
+        image_.ConfigData.data()[k] = char(*byte);
+    }
+
+    ui_.setProgressValue(0);
+    port_.setPortOpen(false);
+    ui_.setConfigStatus(byteCountText(kSecondGenerationLength));
+    ui_.setStatus(texts::kIdle);
+    ui_.SetIdleState();
+}

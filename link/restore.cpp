@@ -1,0 +1,148 @@
+#include "transfers.h"
+
+#include "transfertexts.h"
+
+#include <cmath>
+
+void Transfers::mnuRestore_Click() {
+    const qint32 length = image_.ConfigLength;
+    // Never announce or read bytes the array does not hold.
+    if (length < 1 || image_.heldLength() < length) {
+        ui_.SetIdleState();
+        return;
+    }
+    ui_.SetBusyState();
+    if (!SetUpPort(kRestoreStart)) {
+        ReportOpenFailure();
+        return;
+    }
+    ui_.setStatus(texts::kInitiatingRestore);
+    if (!port_.Output(QByteArrayLiteral("R"))) {
+        ReportNoResponse();
+        return;
+    }
+    for (int shift = 0; shift < 32; shift += 8) {
+        if (!SendByte(quint8(quint32(length) >> shift))) {
+            ReportNoResponse();
+            return;
+        }
+    }
+    switch (waits_.readyMark(4)) {
+    case WaitOutcome::Stopped:
+        StopNow();
+        return;
+    case WaitOutcome::Arrived:
+        RestoreType1();
+        return;
+    case WaitOutcome::TimedOut:
+        if (!waits_.yield()) {
+            StopNow();
+            return;
+        }
+        port_.setPortOpen(false);
+        RestoreType2();
+        return;
+    }
+}
+
+bool Transfers::DownloadImage(quint8 &checksum) {
+    const qint32 length = image_.ConfigLength;
+    ui_.setStatus(texts::downloading(length));
+    ui_.setProgressMin(0);
+    ui_.setProgressMax(length - 1);
+    checksum = 0;
+    // Below 19 bytes the interval rounds to 0: then every byte moves the bar.
+    const qint32 interval = qint32(std::lround(double(length) / 37.0));
+    for (qint32 i = 1; i <= length; ++i) {
+        if (interval == 0 || (i - 1) % interval == 0)
+            ui_.setProgressValue(i - 1);
+        const quint8 byte = quint8(image_.ConfigData.at(i));
+        if (!SendByte(byte)) {
+            ui_.setProgressValue(0);
+            ReportNoResponse();
+            return false;
+        }
+        checksum ^= byte;
+        if (!waits_.yield()) {
+            StopNow();
+            return false;
+        }
+        if (!port_.portOpen()) {
+            ui_.setProgressValue(0);
+            ReportNoResponse();
+            return false;
+        }
+    }
+    return true;
+}
+
+void Transfers::EndRestore() {
+    port_.setPortOpen(false);
+    ui_.setStatus(texts::kIdle);
+    ui_.SetIdleState();
+}
+
+void Transfers::RestoreType1() {
+    quint8 checksum = 0;
+    if (!DownloadImage(checksum))
+        return;
+    ui_.setProgressValue(0);
+    ui_.setStatus(texts::kValidating);
+    if (!AwaitReply(1, 4))
+        return;
+    const std::optional<quint8> reply = TakeByte();
+    if (!reply) {
+        ReportNoResponse();
+        return;
+    }
+    if (*reply != checksum)
+        ui_.showWarning(texts::kErrorTitle, texts::kBadChecksum);
+    EndRestore();
+}
+
+void Transfers::RestoreType2() {
+    if (image_.ConfigLength != kSecondGenerationLength) {
+        ui_.showWarning(texts::kErrorTitle, QStringLiteral("Error : Incorrect File Length"));
+        ui_.SetIdleState();
+        return;
+    }
+    if (!SetUpPort(kRestoreType2)) {
+        ReportOpenFailure();
+        return;
+    }
+    ui_.setStatus(texts::kInitiatingRestore);
+    if (!port_.Output(QByteArrayLiteral("@M"))) {
+        ReportNoResponse();
+        return;
+    }
+    if (!AwaitReply(1, 4))
+        return;
+    // The answer to "@M" must not be mistaken for the verdict on the checksum.
+    for (qint16 waiting = port_.InBufferCount(); waiting > 0; --waiting)
+        port_.Input();
+    if (!port_.Output(QByteArrayLiteral("@!"))) {
+        ReportNoResponse();
+        return;
+    }
+
+    quint8 checksum = 0;
+    if (!DownloadImage(checksum))
+        return;
+    if (!SendByte(checksum)) {
+        ui_.setProgressValue(0);
+        ReportNoResponse();
+        return;
+    }
+    ui_.setProgressValue(0);
+    ui_.setStatus(texts::kValidating);
+    if (!AwaitReply(1, 4))
+        return;
+    const std::optional<quint8> verdict = TakeByte();
+    if (!verdict) {
+        ReportNoResponse();
+        return;
+    }
+    if (*verdict != quint8('Y'))
+        ui_.showWarning(texts::kErrorTitle, texts::kBadChecksum);
+    EndRestore();
+}
