@@ -1,0 +1,14 @@
+#pragma once
+
+#include <QIcon>
+#include <QPixmap>
+#include <QString>
+
+// Pictures drawn in code, so they stay crisp at any scale and need no resource files.
+namespace Artwork {
+// 16 x 16 toolbar pictures under the keys "Open", "Save", "Backup", "Restore".
+QIcon toolbarIcon(const QString &key);
+QIcon windowIcon();
+// The maker's 104 x 24 logo.
+QPixmap makerLogo(qreal devicePixelRatio);
+} // namespace Artwork

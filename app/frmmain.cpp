@@ -1,0 +1,381 @@
+#include "frmmain.h"
+
+#include "artwork.h"
+#include "frmabout.h"
+#include "settings.h"
+#include "transfers.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFileInfo>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QScreen>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <limits>
+#include <memory>
+
+namespace {
+
+const QString kWaiting = QStringLiteral("Waiting for Command");
+
+// Client area of the window below the menu bar, and the bars docked in it.
+constexpr int kClientWidth = twips(5850);
+constexpr int kClientHeight = twips(3195);
+constexpr int kToolBarHeight = twips(420);
+constexpr int kStatusBarHeight = twips(270);
+
+QRect twipRect(int left, int top, int width, int height, int yOffset = 0) {
+    return QRect(twips(left), twips(top) - yOffset, twips(width), twips(height));
+}
+
+void setText(QLabel *label, const QString &text) {
+    label->setText(text);
+    label->setAccessibleName(text);
+}
+
+int clampToInt(qint64 value) {
+    return int(qBound(qint64(std::numeric_limits<int>::min()), value,
+                      qint64(std::numeric_limits<int>::max())));
+}
+
+} // namespace
+
+frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
+    : QMainWindow(parent), dialogs_(dialogs), files_(image, *this) {
+    if (!dialogs_) {
+        ownDialogs_ = std::make_unique<QtDialogs>();
+        dialogs_ = ownDialogs_.get();
+    }
+    setObjectName(QStringLiteral("frmMain"));
+    setWindowTitle(QStringLiteral("Tessaline - Stowline"));
+    setWindowIcon(Artwork::windowIcon());
+    buildMenus();
+    buildToolBar();
+    buildClientArea();
+}
+
+frmMain::~frmMain() = default;
+
+void frmMain::buildMenus() {
+    auto item = [this](QMenu *menu, const char *name, const QString &caption) {
+        QAction *action = menu->addAction(caption);
+        action->setObjectName(QLatin1String(name));
+        return action;
+    };
+    auto menu = [this](const char *name, const QString &caption) {
+        QMenu *m = menuBar()->addMenu(caption);
+        m->setObjectName(QLatin1String(name));
+        return m;
+    };
+
+    mnuFile = menu("mnuFile", QStringLiteral("&File"));
+    mnuOpen = item(mnuFile, "mnuOpen", QStringLiteral("&Open"));
+    mnuSave = item(mnuFile, "mnuSave", QStringLiteral("&Save"));
+    mnuFileExit = item(mnuFile, "mnuFileExit", QStringLiteral("E&xit"));
+
+    mnuActions = menu("mnuActions", QStringLiteral("&Actions"));
+    mnuBackup = item(mnuActions, "mnuBackup", QStringLiteral("&Backup"));
+    mnuRestore = item(mnuActions, "mnuRestore", QStringLiteral("&Restore"));
+
+    mnuSettings = menu("mnuSettings", QStringLiteral("&Settings"));
+    mnuComPorts = mnuSettings->addMenu(QStringLiteral("&Port"));
+    mnuComPorts->setObjectName(QStringLiteral("mnuComPorts"));
+    mnuComPorts->setToolTipsVisible(true);
+    for (int i = 0; i < 4; ++i) {
+        const QByteArray name = "mniCom" + QByteArray::number(i + 1);
+        mniCom[i] = item(mnuComPorts, name.constData(), QStringLiteral("Com &%1").arg(i + 1));
+        mniCom[i]->setCheckable(true);
+        connect(mniCom[i], &QAction::triggered, this, [this, i] { mniCom_Click(i + 1); });
+    }
+
+    mnuHelp = menu("mnuHelp", QStringLiteral("&Help"));
+    mnuHelpAbout = item(mnuHelp, "mnuHelpAbout", QStringLiteral("&About "));
+
+    connect(mnuOpen, &QAction::triggered, this, &frmMain::mnuOpen_Click);
+    connect(mnuSave, &QAction::triggered, this, &frmMain::mnuSave_Click);
+    connect(mnuFileExit, &QAction::triggered, this, &frmMain::mnuFileExit_Click);
+    connect(mnuBackup, &QAction::triggered, this, &frmMain::mnuBackup_Click);
+    connect(mnuRestore, &QAction::triggered, this, &frmMain::mnuRestore_Click);
+    connect(mnuHelpAbout, &QAction::triggered, this, &frmMain::mnuHelpAbout_Click);
+}
+
+void frmMain::buildToolBar() {
+    tbToolBar = new QToolBar(this);
+    tbToolBar->setObjectName(QStringLiteral("tbToolBar"));
+    tbToolBar->setAccessibleName(QStringLiteral("Toolbar"));
+    tbToolBar->setMovable(false);
+    tbToolBar->setFloatable(false);
+    tbToolBar->toggleViewAction()->setVisible(false);
+    tbToolBar->setIconSize(QSize(16, 16));
+    tbToolBar->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    tbToolBar->setFixedHeight(kToolBarHeight);
+    tbToolBar->setContextMenuPolicy(Qt::PreventContextMenu);
+    addToolBar(Qt::TopToolBarArea, tbToolBar);
+    connect(tbToolBar, &QToolBar::actionTriggered, this, &frmMain::tbToolBar_ButtonClick);
+}
+
+void frmMain::buildClientArea() {
+    auto *central = new QWidget(this);
+    central->setObjectName(QStringLiteral("clientArea"));
+    setCentralWidget(central);
+    // Design places are relative to the client area, whose top the toolbar occupies.
+    const int y0 = kToolBarHeight;
+
+    Progress = new QLabel(central);
+    Progress->setObjectName(QStringLiteral("Progress"));
+    Progress->setGeometry(twipRect(360, 720, 855, 255, y0));
+    setText(Progress, QStringLiteral("Progress"));
+
+    ProgressBar = new QProgressBar(central);
+    ProgressBar->setObjectName(QStringLiteral("ProgressBar"));
+    ProgressBar->setGeometry(twipRect(360, 960, 5055, 255, y0));
+    ProgressBar->setRange(0, 100);
+    ProgressBar->setValue(0);
+    ProgressBar->setTextVisible(false);
+    ProgressBar->setAccessibleName(QStringLiteral("Progress"));
+    Progress->setBuddy(ProgressBar);
+
+    File = new QGroupBox(QStringLiteral("File"), central);
+    File->setObjectName(QStringLiteral("File"));
+    File->setGeometry(twipRect(360, 1320, 5055, 615, y0));
+    File->setAccessibleName(QStringLiteral("File"));
+    FileStatus = new QLabel(File);
+    FileStatus->setObjectName(QStringLiteral("FileStatus"));
+    FileStatus->setGeometry(twipRect(120, 240, 4815, 255));
+
+    CntrlConfig = new QGroupBox(QStringLiteral("Controller Configuration Buffer"), central);
+    CntrlConfig->setObjectName(QStringLiteral("CntrlConfig"));
+    CntrlConfig->setGeometry(twipRect(360, 2040, 5055, 615, y0));
+    CntrlConfig->setAccessibleName(QStringLiteral("Controller Configuration Buffer"));
+    ConfigStatus = new QLabel(CntrlConfig);
+    ConfigStatus->setObjectName(QStringLiteral("ConfigStatus"));
+    ConfigStatus->setGeometry(twipRect(120, 240, 4815, 255));
+
+    sbStatusBar = new QLabel(this);
+    sbStatusBar->setObjectName(QStringLiteral("sbStatusBar"));
+    statusBar()->setObjectName(QStringLiteral("statusBar"));
+    statusBar()->setSizeGripEnabled(false);
+    statusBar()->setFixedHeight(kStatusBarHeight);
+    statusBar()->addWidget(sbStatusBar, 1);
+
+    menuBar()->adjustSize();
+    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+}
+
+void frmMain::Form_Load() {
+    std::unique_ptr<QSettings> store(openSettingsStore());
+    const StoredSettings stored = readStoredSettings(*store);
+    portMap_.load(*store);
+
+    // A placement wholly off every screen (a monitor since removed) falls back to the default.
+    QRect placement(qRound(stored.MainLeft / 15), qRound(stored.MainTop / 15),
+                    qRound(stored.MainWidth / 15), qRound(stored.MainHeight / 15));
+    bool visible = false;
+    for (const QScreen *screen : QGuiApplication::screens())
+        visible = visible || screen->availableGeometry().intersects(placement);
+    if (!visible) {
+        const StoredSettings defaults;
+        placement.moveTopLeft(
+            QPoint(qRound(defaults.MainLeft / 15), qRound(defaults.MainTop / 15)));
+    }
+    move(placement.topLeft());
+
+    for (int i = 0; i < 4; ++i) {
+        mniCom[i]->setChecked(stored.Com[i]);
+        const QString device = portMap_.deviceFor(i + 1);
+        mniCom[i]->setToolTip(device);
+    }
+
+    MSComm1 = std::make_unique<QtCommControl>(portMap_);
+
+    struct ButtonDef {
+        const char *key;
+        const char *tip;
+        QAction **ref;
+    };
+    const ButtonDef buttons[] = {
+        {"Open", "Open Controller Configuration from file", &OpenButton},
+        {"Save", "Save Controller Configuration to file", &SaveButton},
+        {"Seperator", nullptr, &SeperatorButton},
+        {"Backup", "Backup Configuration from the Controller", &BackupButton},
+        {"Restore", "Restore Configuration to the Controller", &RestoreButton},
+    };
+    for (const ButtonDef &def : buttons) {
+        const QString key = QLatin1String(def.key);
+        QAction *button = def.tip ? tbToolBar->addAction(Artwork::toolbarIcon(key), key)
+                                  : tbToolBar->addSeparator();
+        button->setData(key);
+        button->setObjectName(key + QStringLiteral("Button"));
+        if (def.tip)
+            button->setToolTip(QLatin1String(def.tip));
+        *def.ref = button;
+    }
+
+    image.ConfigLength = 0;
+    SetIdleState();
+    setStatus(kWaiting);
+    setConfigStatus(QStringLiteral("Empty"));
+    setFileStatus(QStringLiteral("None"));
+}
+
+void frmMain::Form_Unload() {
+    const auto windows = QApplication::topLevelWidgets();
+    for (auto it = windows.crbegin(); it != windows.crend(); ++it)
+        if (*it != this && (*it)->isVisible())
+            (*it)->close();
+
+    std::unique_ptr<QSettings> store(openSettingsStore());
+    StoredSettings values;
+    const QRect frame = frameGeometry();
+    values.MainLeft = float(frame.x() * 15);
+    values.MainTop = float(frame.y() * 15);
+    values.MainWidth = float(frame.width() * 15);
+    values.MainHeight = float(frame.height() * 15);
+    for (int i = 0; i < 4; ++i)
+        values.Com[i] = mniCom[i]->isChecked();
+    writeStoredSettings(*store, values, !isMinimized());
+}
+
+bool frmMain::event(QEvent *event) {
+    // The status line shows the command's text; hovering a menu item must not blank it.
+    if (event->type() == QEvent::StatusTip)
+        return true;
+    return QMainWindow::event(event);
+}
+
+void frmMain::closeEvent(QCloseEvent *event) {
+    if (transferRunning_) {
+        event->ignore();
+        if (!stopRequested_ &&
+            dialogs_->question(this, QStringLiteral("Stowline"),
+                               QStringLiteral("A transfer with the Controller is running.\n"
+                                              "Stop the transfer and quit?"))) {
+            stopRequested_ = true;
+            closeAfterTransfer_ = true;
+        }
+        return;
+    }
+    Form_Unload();
+    event->accept();
+}
+
+void frmMain::runTransfer(void (Transfers::*command)()) {
+    // About would hold a transfer inside its wait until closed; it comes back at every end.
+    transferRunning_ = true;
+    mnuHelpAbout->setEnabled(false);
+    {
+        Transfers transfers(*MSComm1, clock_, *this, image);
+        (transfers.*command)();
+    }
+    if (MSComm1->portOpen())
+        MSComm1->setPortOpen(false);
+    transferRunning_ = false;
+    mnuHelpAbout->setEnabled(true);
+    if (closeAfterTransfer_)
+        QTimer::singleShot(0, this, &QWidget::close);
+}
+
+void frmMain::mnuOpen_Click() { files_.mnuOpen_Click(); }
+void frmMain::mnuSave_Click() { files_.mnuSave_Click(); }
+void frmMain::mnuBackup_Click() { runTransfer(&Transfers::mnuBackup_Click); }
+void frmMain::mnuRestore_Click() { runTransfer(&Transfers::mnuRestore_Click); }
+void frmMain::mnuFileExit_Click() { close(); }
+
+void frmMain::mnuHelpAbout_Click() {
+    frmAbout about(this);
+    about.exec();
+}
+
+void frmMain::mniCom_Click(int n) {
+    for (int i = 0; i < 4; ++i)
+        mniCom[i]->setChecked(i + 1 == n);
+}
+
+void frmMain::tbToolBar_ButtonClick(QAction *button) {
+    const QString key = button->data().toString();
+    if (key == QLatin1String("Open"))
+        mnuOpen_Click();
+    else if (key == QLatin1String("Save"))
+        mnuSave_Click();
+    else if (key == QLatin1String("Backup"))
+        mnuBackup_Click();
+    else if (key == QLatin1String("Restore"))
+        mnuRestore_Click();
+}
+
+void frmMain::setStatus(const QString &text) { setText(sbStatusBar, text); }
+
+void frmMain::applyProgress() {
+    // A one-byte image gives an empty range, which Qt would show as a busy indicator.
+    const qint64 max = qMax(progressMax_, progressMin_ + 1);
+    ProgressBar->setRange(clampToInt(progressMin_), clampToInt(max));
+    ProgressBar->setValue(clampToInt(qBound(progressMin_, progressValue_, max)));
+}
+
+void frmMain::setProgressMin(qint64 value) {
+    progressMin_ = value;
+    applyProgress();
+}
+
+void frmMain::setProgressMax(qint64 value) {
+    progressMax_ = value;
+    applyProgress();
+}
+
+void frmMain::setProgressValue(qint64 value) {
+    progressValue_ = value;
+    applyProgress();
+}
+
+void frmMain::setConfigStatus(const QString &text) { setText(ConfigStatus, text); }
+void frmMain::setFileStatus(const QString &text) { setText(FileStatus, text); }
+
+void frmMain::SetIdleState() {
+    setStatus(kWaiting);
+    OpenButton->setEnabled(true);
+    BackupButton->setEnabled(true);
+    mnuOpen->setEnabled(true);
+    mnuBackup->setEnabled(true);
+    const bool held = image.ConfigLength >= 1;
+    for (QAction *action : {SaveButton, RestoreButton, mnuSave, mnuRestore})
+        action->setEnabled(held);
+}
+
+void frmMain::SetBusyState() {
+    for (QAction *action : {OpenButton, BackupButton, SaveButton, RestoreButton})
+        action->setEnabled(false);
+    for (QAction *action : {mnuOpen, mnuBackup, mnuSave, mnuRestore})
+        action->setEnabled(false);
+}
+
+QString frmMain::askSaveFileName(const QString &title, const QString &filter) {
+    return dialogs_->saveFileName(this, title, toQtNameFilters(filter));
+}
+
+QString frmMain::askOpenFileName(const QString &title, const QString &filter,
+                                 QString *fileTitle) {
+    const QString path = dialogs_->openFileName(this, title, toQtNameFilters(filter));
+    if (fileTitle)
+        *fileTitle = QFileInfo(path).fileName();
+    return path;
+}
+
+void frmMain::refresh() { repaint(); }
+
+qint16 frmMain::GetSelectedPort() {
+    qint16 port = 0;
+    for (int i = 0; i < 4; ++i)
+        if (mniCom[i]->isChecked())
+            port = qint16(i + 1);
+    return port;
+}
+
+void frmMain::showWarning(const QString &title, const QString &text) {
+    dialogs_->warning(this, title, text);
+}

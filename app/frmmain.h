@@ -1,0 +1,122 @@
+#pragma once
+
+#include "configimage.h"
+#include "dialogs.h"
+#include "eventloopclock.h"
+#include "filecommands.h"
+#include "portmap.h"
+#include "qtcommcontrol.h"
+#include "transfers.h"
+#include "transferui.h"
+
+#include <QMainWindow>
+#include <memory>
+
+class QAction;
+class QGroupBox;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QToolBar;
+
+// Twips (1/1440 inch) to device-independent pixels.
+constexpr int twips(int value) { return value / 15; }
+
+// The main window: owns the image and the serial control, shows what the commands report,
+// and wires menus and toolbar to the commands, which live in config/ and link/.
+class frmMain : public QMainWindow, public FileUi, public TransferUi {
+    Q_OBJECT
+
+public:
+    explicit frmMain(Dialogs *dialogs = nullptr, QWidget *parent = nullptr);
+    ~frmMain() override;
+
+    void Form_Load();
+
+    ConfigImage image;
+    std::unique_ptr<QtCommControl> MSComm1;
+
+    // Controls, named as the window's design names them.
+    QToolBar *tbToolBar = nullptr;
+    QLabel *sbStatusBar = nullptr; // the status line's single text
+    QProgressBar *ProgressBar = nullptr;
+    QLabel *Progress = nullptr;
+    QGroupBox *File = nullptr;
+    QLabel *FileStatus = nullptr;
+    QGroupBox *CntrlConfig = nullptr;
+    QLabel *ConfigStatus = nullptr;
+
+    QAction *OpenButton = nullptr;
+    QAction *SaveButton = nullptr;
+    QAction *BackupButton = nullptr;
+    QAction *RestoreButton = nullptr;
+    QAction *SeperatorButton = nullptr;
+
+    QMenu *mnuFile = nullptr;
+    QAction *mnuOpen = nullptr;
+    QAction *mnuSave = nullptr;
+    QAction *mnuFileExit = nullptr;
+    QMenu *mnuActions = nullptr;
+    QAction *mnuBackup = nullptr;
+    QAction *mnuRestore = nullptr;
+    QMenu *mnuSettings = nullptr;
+    QMenu *mnuComPorts = nullptr;
+    QAction *mniCom[4] = {};
+    QMenu *mnuHelp = nullptr;
+    QAction *mnuHelpAbout = nullptr;
+
+    bool transferRunning() const { return transferRunning_; }
+    const PortMap &portMap() const { return portMap_; }
+
+    // Commands
+    void mnuOpen_Click();
+    void mnuSave_Click();
+    void mnuBackup_Click();
+    void mnuRestore_Click();
+    void mnuFileExit_Click();
+    void mnuHelpAbout_Click();
+    void mniCom_Click(int n);
+    void tbToolBar_ButtonClick(QAction *button);
+
+    // CommandView
+    void setStatus(const QString &text) override;
+    void setProgressMin(qint64 value) override;
+    void setProgressMax(qint64 value) override;
+    void setProgressValue(qint64 value) override;
+    void setConfigStatus(const QString &text) override;
+    void setFileStatus(const QString &text) override;
+    void SetIdleState() override;
+    void SetBusyState() override;
+    // FileUi
+    QString askSaveFileName(const QString &title, const QString &filter) override;
+    QString askOpenFileName(const QString &title, const QString &filter,
+                            QString *fileTitle) override;
+    void refresh() override;
+    // TransferUi
+    qint16 GetSelectedPort() override;
+    void showWarning(const QString &title, const QString &text) override;
+    bool stopRequested() override { return stopRequested_; }
+
+protected:
+    bool event(QEvent *event) override;
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    void buildMenus();
+    void buildToolBar();
+    void buildClientArea();
+    void loadSettings();
+    void Form_Unload();
+    void runTransfer(void (Transfers::*command)());
+    void applyProgress();
+
+    std::unique_ptr<QtDialogs> ownDialogs_;
+    Dialogs *dialogs_;
+    EventLoopClock clock_;
+    PortMap portMap_;
+    FileCommands files_;
+    bool transferRunning_ = false;
+    bool stopRequested_ = false;
+    bool closeAfterTransfer_ = false;
+    qint64 progressMin_ = 0, progressMax_ = 100, progressValue_ = 0;
+};

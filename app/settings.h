@@ -1,0 +1,25 @@
+#pragma once
+
+#include <QRect>
+#include <QSettings>
+#include <QString>
+
+// The persisted placement (twips) and port marks, under section "Settings".
+struct StoredSettings {
+    float MainLeft = 1000;
+    float MainTop = 1000;
+    float MainWidth = 6000;
+    float MainHeight = 3855;
+    bool Com[4] = {true, false, false, false};
+};
+
+// Values that are absent or do not convert fall back to the defaults.
+StoredSettings readStoredSettings(QSettings &store);
+// Placement is written only when writePlacement is true (the window was not minimised).
+void writeStoredSettings(QSettings &store, const StoredSettings &values, bool writePlacement);
+
+// The store the program uses: per user, application name "Stowline".
+QSettings *openSettingsStore();
+
+// Text of a single-precision number as the store keeps it ("1000", "1234.5").
+QString numberText(float value);

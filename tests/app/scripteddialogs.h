@@ -1,0 +1,40 @@
+#pragma once
+
+#include "dialogs.h"
+
+#include <QStringList>
+#include <functional>
+
+// Answers the window's boxes and file dialogs from a script and records what was asked.
+class ScriptedDialogs : public Dialogs {
+public:
+    QStringList asked;        // "warning:<title>|<text>", "question:...", "save:<title>|<filter>"...
+    QStringList fileAnswers;  // next file dialog answers; empty string = Cancel
+    QList<bool> questionAnswers;
+    std::function<void()> duringWarning;
+
+    void warning(QWidget *, const QString &title, const QString &text) override {
+        asked << QStringLiteral("warning:") + title + QLatin1Char('|') + text;
+        if (duringWarning)
+            duringWarning();
+    }
+    bool question(QWidget *, const QString &title, const QString &text) override {
+        asked << QStringLiteral("question:") + title + QLatin1Char('|') + text;
+        return questionAnswers.isEmpty() ? false : questionAnswers.takeFirst();
+    }
+    QString saveFileName(QWidget *, const QString &title, const QString &filter) override {
+        asked << QStringLiteral("save:") + title + QLatin1Char('|') + filter;
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
+    QString openFileName(QWidget *, const QString &title, const QString &filter) override {
+        asked << QStringLiteral("open:") + title + QLatin1Char('|') + filter;
+        return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
+    }
+    QStringList warnings() const {
+        QStringList out;
+        for (const QString &a : asked)
+            if (a.startsWith(QLatin1String("warning:")))
+                out << a.mid(8);
+        return out;
+    }
+};
