@@ -1,0 +1,368 @@
+#include "ptypair.h"
+#include "qtcommcontrol.h"
+
+#include <QElapsedTimer>
+#include <QSocketNotifier>
+#include <QTimer>
+#include <QtTest>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Points port 1 at the pseudo-terminal and opens it.
+bool openOn(QtCommControl &port, const PtyPair &pty) {
+    qputenv("STOWLINE_COM1", pty.path().toLocal8Bit());
+    port.setCommPort(1);
+    return port.setPortOpen(true);
+}
+
+// Lets the event loop run until the port holds `want` bytes or `ms` pass.
+qint16 awaitCount(QtCommControl &port, qint16 want, int ms = 2000) {
+    QElapsedTimer t;
+    t.start();
+    while (port.InBufferCount() < want && t.elapsed() < ms)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+    return port.InBufferCount();
+}
+
+} // namespace
+
+class TestCommControl : public QObject {
+    Q_OBJECT
+    enum Event { Nothing, Drain, HangUp, Close };
+private slots:
+    void init() { qunsetenv("STOWLINE_COM1"); }
+
+    void lineSettingsParse_data();
+    void lineSettingsParse();
+    void bytesBothWays_data();
+    void bytesBothWays();
+    void lineSettingsReachDevice_data();
+    void lineSettingsReachDevice();
+    void staleInputIsDiscarded();
+    void fullTransmitBuffer_data();
+    void fullTransmitBuffer();
+    void hangUpClosesPortWithoutStorm();
+    void openFailures_data();
+    void openFailures();
+    void deviceInUseIsBusy();
+    void deviceWithoutPermission();
+};
+
+void TestCommControl::lineSettingsParse_data() {
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<bool>("valid");
+    QTest::addColumn<int>("baud");
+    QTest::addColumn<int>("parity");
+    QTest::addColumn<int>("dataBits");
+    QTest::addColumn<int>("stopBits");
+
+    QTest::newRow("second generation") << "9600,N,8,1" << true << 9600 << int(QSerialPort::NoParity)
+                                       << 8 << int(QSerialPort::OneStop);
+    QTest::newRow("spaces, lower case")
+        << " 19200 , e , 7 , 2 " << true << 19200 << int(QSerialPort::EvenParity) << 7
+        << int(QSerialPort::TwoStop);
+    QTest::newRow("odd, one and a half")
+        << "1200,O,5,1.5" << true << 1200 << int(QSerialPort::OddParity) << 5
+        << int(QSerialPort::OneAndHalfStop);
+    QTest::newRow("mark") << "300,M,6,1" << true << 300 << int(QSerialPort::MarkParity) << 6
+                          << int(QSerialPort::OneStop);
+    const auto bad = [](const char *name, const char *text) {
+        QTest::newRow(name) << text << false << 0 << 0 << 0 << 0;
+    };
+    bad("empty", "");
+    bad("three fields", "9600,N,8");
+    bad("zero baud", "0,N,8,1");
+    bad("baud not a number", "fast,N,8,1");
+    bad("unknown parity", "9600,X,8,1");
+    bad("nine data bits", "9600,N,9,1");
+    bad("three stop bits", "9600,N,8,3");
+}
+
+void TestCommControl::lineSettingsParse() {
+    QFETCH(QString, text);
+    QFETCH(bool, valid);
+    const std::optional<LineSettings> s = LineSettings::parse(text);
+    QCOMPARE(s.has_value(), valid);
+    if (!valid)
+        return;
+    QFETCH(int, baud);
+    QFETCH(int, parity);
+    QFETCH(int, dataBits);
+    QFETCH(int, stopBits);
+    QCOMPARE(s->baudRate, baud);
+    QCOMPARE(int(s->parity), parity);
+    QCOMPARE(int(s->dataBits), dataBits);
+    QCOMPARE(int(s->stopBits), stopBits);
+}
+
+void TestCommControl::bytesBothWays_data() {
+    QTest::addColumn<bool>("rts");
+    QTest::addColumn<int>("handshaking");
+    // A pseudo-terminal has no modem lines: asserting RTS or asking for RTS/CTS is refused
+    // by the device, and the port must open and carry bytes all the same.
+    QTest::newRow("RTS on, RTS/CTS") << true << 2;
+    QTest::newRow("RTS on, no handshaking") << true << 0;
+    QTest::newRow("RTS off, XON/XOFF") << false << 1;
+}
+
+void TestCommControl::bytesBothWays() {
+    QFETCH(bool, rts);
+    QFETCH(int, handshaking);
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QtCommControl port;
+    port.setRTSEnable(rts);
+    port.setHandshaking(handshaking);
+    port.setInBufferSize(32000);
+    port.setInBufferCount(0);
+    port.setInputLen(1);
+    port.setInputMode(1);
+    QVERIFY2(openOn(port, pty), qPrintable(port.openError()));
+    QVERIFY(port.portOpen());
+    QCOMPARE(port.deviceName(), pty.path());
+
+    QVERIFY(port.Output(QByteArrayLiteral("@?")));
+    QVERIFY(port.Output(QByteArray("\x00\xff", 2)));
+    QCOMPARE(pty.receive(4), QByteArray("@?\x00\xff", 4));
+
+    QVERIFY(pty.send(QByteArray("\x10\x27\x00\x00", 4)));
+    QCOMPARE(awaitCount(port, 4), qint16(4));
+    QCOMPARE(port.Input(), QByteArray("\x10", 1));
+    QCOMPARE(port.InBufferCount(), qint16(3));
+    port.setInputLen(0); // all that waits
+    QCOMPARE(port.Input(), QByteArray("\x27\x00\x00", 3));
+    QCOMPARE(port.Input(), QByteArray());
+
+    QVERIFY(port.setPortOpen(false));
+    QVERIFY(!port.portOpen());
+    QVERIFY(!port.Output(QByteArrayLiteral("A")));
+    QCOMPARE(port.InBufferCount(), qint16(0));
+}
+
+void TestCommControl::lineSettingsReachDevice_data() {
+    QTest::addColumn<QStringList>("writes");
+    QTest::addColumn<int>("handshaking");
+    QTest::addColumn<int>("speed");
+    QTest::addColumn<bool>("twoStop");
+
+    // A pseudo-terminal keeps speed, stop bits and flow control as set (it forces 8 data
+    // bits and no parity, so those are not visible here).
+    QTest::newRow("initial") << QStringList() << 0 << int(B57600) << false;
+    QTest::newRow("second generation") << QStringList{"9600,N,8,1"} << 2 << int(B9600) << false;
+    QTest::newRow("refused format keeps the one in force")
+        << QStringList{"9600,N,8,1", "9600,Q,8,1"} << 0 << int(B9600) << false;
+    QTest::newRow("two stop bits") << QStringList{"19200,N,8,2"} << 0 << int(B19200) << true;
+}
+
+void TestCommControl::lineSettingsReachDevice() {
+    QFETCH(QStringList, writes);
+    QFETCH(int, handshaking);
+    QFETCH(int, speed);
+    QFETCH(bool, twoStop);
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QtCommControl port;
+    for (const QString &w : writes)
+        port.setSettings(w);
+    port.setHandshaking(handshaking);
+    QVERIFY(openOn(port, pty));
+
+    // Property values outlive an opening: the second opening writes nothing new.
+    for (int opening = 1; opening <= 2; ++opening) {
+        const termios t = pty.slaveTermios();
+        QCOMPARE(int(cfgetospeed(&t)), speed);
+        QCOMPARE(bool(t.c_cflag & CSTOPB), twoStop);
+        QCOMPARE(bool(t.c_cflag & CRTSCTS), handshaking == 2);
+        QVERIFY(port.setPortOpen(false));
+        QVERIFY(port.setPortOpen(true));
+    }
+}
+
+void TestCommControl::staleInputIsDiscarded() {
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QtCommControl port;
+    port.setInputLen(1);
+    // Bytes from an earlier exchange wait in the device before the port opens.
+    QVERIFY(pty.send(QByteArrayLiteral("stale")));
+    port.setInBufferCount(0); // written while closed, just before opening
+    QVERIFY(openOn(port, pty));
+    QTest::qWait(50);
+    QCOMPARE(port.InBufferCount(), qint16(0));
+
+    QVERIFY(pty.send(QByteArrayLiteral("UV")));
+    QCOMPARE(awaitCount(port, 2), qint16(2));
+    QCOMPARE(port.Input(), QByteArrayLiteral("U"));
+
+    // Writing 0 while open drops what waits, here and in the device.
+    port.setInBufferCount(0);
+    QCOMPARE(port.InBufferCount(), qint16(0));
+    QTest::qWait(20);
+    QCOMPARE(port.Input(), QByteArray());
+}
+
+void TestCommControl::fullTransmitBuffer_data() {
+    QTest::addColumn<int>("event"); // what happens while Output waits for room
+    QTest::addColumn<int>("stallLimitMs");
+    QTest::addColumn<bool>("accepted");
+    QTest::addColumn<bool>("stillOpen");
+    QTest::addColumn<int>("minMs");
+    QTest::addColumn<int>("maxMs");
+
+    QTest::newRow("controller stalls") << int(Nothing) << 150 << false << true << 140 << 1500;
+    QTest::newRow("controller resumes") << int(Drain) << 3000 << true << true << 80 << 2500;
+    QTest::newRow("device hung up") << int(HangUp) << 4000 << false << false << 40 << 1500;
+    QTest::newRow("port closed by the window")
+        << int(Close) << 4000 << false << false << 40 << 1500;
+}
+
+void TestCommControl::fullTransmitBuffer() {
+    QFETCH(int, event);
+    QFETCH(int, stallLimitMs);
+    QFETCH(bool, accepted);
+    QFETCH(bool, stillOpen);
+    QFETCH(int, minMs);
+    QFETCH(int, maxMs);
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QtCommControl port;
+    port.setOutputStallLimitMs(50);
+    QVERIFY(openOn(port, pty));
+
+    // The master reads nothing: the device queue fills, then the program's own buffer.
+    const QByteArray chunk(QtCommControl::OutBufferSize / 2, 'x');
+    bool stalled = false;
+    for (int i = 0; i < 16384 && !stalled; ++i) {
+        stalled = !port.Output(chunk);
+        QVERIFY(port.OutBufferCount() <= QtCommControl::OutBufferSize);
+    }
+    QVERIFY2(stalled, "Output never waited on a device that takes nothing");
+    QVERIFY(port.portOpen()); // a stalled controller is no lost device
+
+    qint64 drained = 0;
+    QSocketNotifier reader(pty.master(), QSocketNotifier::Read);
+    reader.setEnabled(false);
+    connect(&reader, &QSocketNotifier::activated, this, [&] { drained += pty.drain().size(); });
+    QTimer::singleShot(100, this, [&] {
+        if (event == Drain) {
+            drained += pty.drain().size();
+            reader.setEnabled(true);
+        } else if (event == HangUp) {
+            pty.closeMaster();
+        } else if (event == Close) {
+            port.setPortOpen(false);
+        }
+    });
+    port.setOutputStallLimitMs(stallLimitMs);
+    const qint64 cpuBefore = threadCpuMs();
+    QElapsedTimer t;
+    t.start();
+    QCOMPARE(port.Output(chunk), accepted);
+    const qint64 tookMs = t.elapsed();
+    QVERIFY2(tookMs >= minMs && tookMs <= maxMs, qPrintable(QString::number(tookMs)));
+    // It slept while it waited instead of spinning.
+    QVERIFY2(threadCpuMs() - cpuBefore <= tookMs / 2 + 5,
+             qPrintable(QStringLiteral("%1 ms CPU").arg(threadCpuMs() - cpuBefore)));
+    QCOMPARE(port.portOpen(), stillOpen);
+    QCOMPARE(drained > 0, event == Drain);
+}
+
+void TestCommControl::hangUpClosesPortWithoutStorm() {
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QtCommControl port;
+    port.setInputLen(1);
+    QVERIFY(openOn(port, pty));
+    QVERIFY(pty.send(QByteArrayLiteral("ab")));
+    QCOMPARE(awaitCount(port, 2), qint16(2));
+    QCOMPARE(port.Input(), QByteArrayLiteral("a"));
+
+    // The controller end goes away in the middle of a read.
+    const int errorsBefore = port.errorSignalCount();
+    pty.closeMaster();
+    QElapsedTimer t;
+    t.start();
+    while (port.portOpen() && t.elapsed() < 1000)
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
+    QVERIFY2(!port.portOpen(), "hang-up not noticed");
+    QVERIFY2(t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
+    QVERIFY(!port.lostReason().isEmpty());
+
+    // Further event processing stays quiet: no error storm, no spinning.
+    const qint64 cpuBefore = threadCpuMs();
+    QTest::qWait(200);
+    QVERIFY2(port.errorSignalCount() - errorsBefore <= 3,
+             qPrintable(QString::number(port.errorSignalCount() - errorsBefore)));
+    QVERIFY(threadCpuMs() - cpuBefore < 100);
+    QVERIFY(!port.Output(QByteArrayLiteral("A")));
+    QCOMPARE(port.InBufferCount(), qint16(0));
+    QCOMPARE(port.Input(), QByteArray());
+    QVERIFY(port.setPortOpen(false));
+
+    // The device node went with the master; a fresh opening reports it cleanly.
+    QVERIFY(!port.setPortOpen(true));
+    QVERIFY(!port.openError().isEmpty());
+    QVERIFY(port.lostReason().isEmpty());
+}
+
+void TestCommControl::openFailures_data() {
+    QTest::addColumn<int>("commPort");
+    QTest::addColumn<QString>("device");
+    QTest::addColumn<QString>("error");
+
+    QTest::newRow("no port selected") << 0 << QString() << "no port selected";
+    QTest::newRow("missing device") << 1 << "/dev/stowline-no-such-tty"
+                                    << "No such file or directory";
+    QTest::newRow("not a terminal") << 1 << "/dev/null"
+                                    << "Inappropriate ioctl for device";
+}
+
+void TestCommControl::openFailures() {
+    QFETCH(int, commPort);
+    QFETCH(QString, device);
+    QFETCH(QString, error);
+    if (!device.isEmpty())
+        qputenv("STOWLINE_COM1", device.toLocal8Bit());
+    QtCommControl port;
+    port.setCommPort(qint16(commPort));
+    port.setInBufferCount(0);
+    QVERIFY(!port.setPortOpen(true));
+    QVERIFY(!port.portOpen());
+    QCOMPARE(port.openError(), error);
+    QCOMPARE(port.deviceName(), device);
+    QVERIFY(!port.Output(QByteArrayLiteral("B")));
+    QCOMPARE(port.InBufferCount(), qint16(0));
+    QVERIFY(port.setPortOpen(false));
+}
+
+void TestCommControl::deviceInUseIsBusy() {
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QtCommControl first;
+    QVERIFY(openOn(first, pty));
+    QtCommControl second;
+    QVERIFY(!openOn(second, pty));
+    QCOMPARE(second.openError(), QStringLiteral("Device or resource busy"));
+    QCOMPARE(second.deviceName(), pty.path());
+    QVERIFY(first.portOpen());
+
+    // Once the first lets go, the device is free again.
+    QVERIFY(first.setPortOpen(false));
+    QVERIFY2(second.setPortOpen(true), qPrintable(second.openError()));
+}
+
+void TestCommControl::deviceWithoutPermission() {
+    if (::geteuid() == 0)
+        QSKIP("root opens any device");
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QVERIFY(::chmod(pty.path().toLocal8Bit().constData(), 0) == 0);
+    QtCommControl port;
+    QVERIFY(!openOn(port, pty));
+    QCOMPARE(port.openError(), QStringLiteral("Permission denied"));
+}
+
+QTEST_GUILESS_MAIN(TestCommControl)
+#include "tst_commcontrol.moc"
