@@ -25,6 +25,12 @@ void Transfers::mnuBackup_Click() {
         BackupType1();
         return;
     case WaitOutcome::TimedOut:
+        // A device gone during the probe is no second-generation controller: report it
+        // and keep the image held.
+        if (!port_.portOpen()) {
+            ReportNoResponse();
+            return;
+        }
         // Whatever did arrive is dropped with the closing and the next set-up.
         port_.setPortOpen(false);
         image_.ControllerType = 2;

@@ -35,6 +35,10 @@ void Transfers::mnuRestore_Click() {
         RestoreType1();
         return;
     case WaitOutcome::TimedOut:
+        if (!port_.portOpen()) { // the device went away: no controller to hand over to
+            ReportNoResponse();
+            return;
+        }
         if (!waits_.yield()) {
             StopNow();
             return;

@@ -326,6 +326,7 @@ void TestBackup::interrupted_data() {
     QTest::newRow("stop in probe") << false << true << -1 << 3 << QStringList();
     QTest::newRow("stop in upload") << false << true << 50 << 0 << QStringList();
     QTest::newRow("stop in stream") << true << true << 500 << 0 << QStringList();
+    QTest::newRow("lost in probe") << false << false << -1 << 3 << QStringList{kNoResponse};
     QTest::newRow("lost in upload") << false << false << 50 << 0 << QStringList{kNoResponse};
     QTest::newRow("lost in stream") << true << false << 500 << 0 << QStringList{kNoResponse};
 }

@@ -317,6 +317,7 @@ void TestRestore::interrupted_data() {
     QTest::newRow("stop in probe") << false << 5 << "stop" << QStringList();
     QTest::newRow("stop in download") << false << 500 << "stop" << QStringList();
     QTest::newRow("stop in 2nd-gen download") << true << 500 << "stop" << QStringList();
+    QTest::newRow("lost in probe") << true << 5 << "lost" << QStringList{kNoResponse};
     QTest::newRow("lost in download") << false << 500 << "lost" << QStringList{kNoResponse};
     QTest::newRow("lost in 2nd-gen download") << true << 500 << "lost" << QStringList{kNoResponse};
     QTest::newRow("lost after last byte")
