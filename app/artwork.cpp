@@ -123,8 +123,7 @@ void drawLogo(QPainter &p) {
     font.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
     p.setFont(font);
     p.setPen(Qt::white);
-    p.drawText(QRectF(19, 0, 83, 24), Qt::AlignVCenter | Qt::AlignLeft,
-               QStringLiteral("VELLMORE"));
+    p.drawText(QRectF(19, 0, 83, 24), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("VELLMORE"));
 }
 
 } // namespace

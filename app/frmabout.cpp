@@ -28,6 +28,20 @@ frmAbout::frmAbout(QWidget *owner) : QDialog(owner) {
         lbl->setAccessibleName(text);
         return lbl;
     };
+    // Fonts differ between systems: a text wider than its design box widens the box (about
+    // its centre line for centred labels) rather than being clipped.
+    auto fit = [this](QLabel *lbl) {
+        const int needed = lbl->sizeHint().width();
+        QRect box = lbl->geometry();
+        if (needed <= box.width())
+            return;
+        const int grow = needed - box.width();
+        if (lbl->alignment() & Qt::AlignHCenter)
+            box.adjust(-(grow + 1) / 2, 0, grow / 2 + 1, 0);
+        else
+            box.setWidth(needed);
+        lbl->setGeometry(box.intersected(rect()));
+    };
     const Qt::Alignment centred = Qt::AlignHCenter | Qt::AlignVCenter;
 
     picIcon = new QLabel(this);
@@ -40,12 +54,12 @@ frmAbout::frmAbout(QWidget *owner) : QDialog(owner) {
     lblVersion = label("lblVersion", QString(), 720, 1320, 1095, 225);
     Label1 = label("Label1", QStringLiteral("Vellmore"), 2400, 1080, 2175, 255, centred);
     Label2 = label("Label2", QStringLiteral("14 Quarry Lane"), 2400, 1320, 2175, 255, centred);
-    Label3 = label("Label3", QStringLiteral("Ashbury AB1 2CD, Northland"), 2400, 1560, 2175,
-                   255, centred);
-    Label4 = label("Label4", QStringLiteral("Tel. +00 123 456 7890"), 2280, 1800, 2415, 255,
-                   centred);
-    Label5 = label("Label5", QStringLiteral("www.vellmore.example"), 2280, 2040, 2415, 255,
-                   centred);
+    Label3 =
+        label("Label3", QStringLiteral("Ashby AB1 2CD, Norland"), 2400, 1560, 2175, 255, centred);
+    Label4 =
+        label("Label4", QStringLiteral("Tel. +00 123 456 7890"), 2280, 1800, 2415, 255, centred);
+    Label5 =
+        label("Label5", QStringLiteral("www.vellmore.example"), 2280, 2040, 2415, 255, centred);
 
     // An etched rule: the sunken line draws the grey and white pair.
     auto *line = new QFrame(this);
@@ -54,14 +68,15 @@ frmAbout::frmAbout(QWidget *owner) : QDialog(owner) {
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(twips(225), twips(2430) - 1, twips(4560) - twips(225), 3);
 
-    lblDisclaimer = label("lblDisclaimer",
-                          QStringLiteral("This program is provided as is, without warranty. "
-                                         "Check every restored configuration."),
+    lblDisclaimer = label("lblDisclaimer", QStringLiteral("Provided as is, without any warranty."),
                           255, 2625, 2190, 825, Qt::AlignLeft | Qt::AlignTop);
     lblDisclaimer->setWordWrap(true);
     QFont small = lblDisclaimer->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);
     lblDisclaimer->setFont(small);
+
+    for (QLabel *lbl : {Label6, Label1, Label2, Label3, Label4, Label5})
+        fit(lbl);
 
     cmdOK = new QPushButton(QStringLiteral("OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
@@ -77,4 +92,7 @@ void frmAbout::Form_Load() {
     lblVersion->setText(
         versionText(STOWLINE_VERSION_MAJOR, STOWLINE_VERSION_MINOR, STOWLINE_VERSION_PATCH));
     lblVersion->setAccessibleName(lblVersion->text());
+    const int needed = lblVersion->sizeHint().width();
+    if (needed > lblVersion->width())
+        lblVersion->resize(needed, lblVersion->height());
 }

@@ -54,6 +54,10 @@ frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
     }
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QStringLiteral("Tessaline - Stowline"));
+    // A fixed frame: minimise and close, no maximise.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
+                   Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(Artwork::windowIcon());
     buildMenus();
     buildToolBar();
@@ -281,11 +285,21 @@ void frmMain::runTransfer(void (Transfers::*command)()) {
         QTimer::singleShot(0, this, &QWidget::close);
 }
 
-void frmMain::mnuOpen_Click() { files_.mnuOpen_Click(); }
-void frmMain::mnuSave_Click() { files_.mnuSave_Click(); }
-void frmMain::mnuBackup_Click() { runTransfer(&Transfers::mnuBackup_Click); }
-void frmMain::mnuRestore_Click() { runTransfer(&Transfers::mnuRestore_Click); }
-void frmMain::mnuFileExit_Click() { close(); }
+void frmMain::mnuOpen_Click() {
+    files_.mnuOpen_Click();
+}
+void frmMain::mnuSave_Click() {
+    files_.mnuSave_Click();
+}
+void frmMain::mnuBackup_Click() {
+    runTransfer(&Transfers::mnuBackup_Click);
+}
+void frmMain::mnuRestore_Click() {
+    runTransfer(&Transfers::mnuRestore_Click);
+}
+void frmMain::mnuFileExit_Click() {
+    close();
+}
 
 void frmMain::mnuHelpAbout_Click() {
     frmAbout about(this);
@@ -309,7 +323,9 @@ void frmMain::tbToolBar_ButtonClick(QAction *button) {
         mnuRestore_Click();
 }
 
-void frmMain::setStatus(const QString &text) { setText(sbStatusBar, text); }
+void frmMain::setStatus(const QString &text) {
+    setText(sbStatusBar, text);
+}
 
 void frmMain::applyProgress() {
     // A one-byte image gives an empty range, which Qt would show as a busy indicator.
@@ -333,8 +349,12 @@ void frmMain::setProgressValue(qint64 value) {
     applyProgress();
 }
 
-void frmMain::setConfigStatus(const QString &text) { setText(ConfigStatus, text); }
-void frmMain::setFileStatus(const QString &text) { setText(FileStatus, text); }
+void frmMain::setConfigStatus(const QString &text) {
+    setText(ConfigStatus, text);
+}
+void frmMain::setFileStatus(const QString &text) {
+    setText(FileStatus, text);
+}
 
 void frmMain::SetIdleState() {
     setStatus(kWaiting);
@@ -358,15 +378,16 @@ QString frmMain::askSaveFileName(const QString &title, const QString &filter) {
     return dialogs_->saveFileName(this, title, toQtNameFilters(filter));
 }
 
-QString frmMain::askOpenFileName(const QString &title, const QString &filter,
-                                 QString *fileTitle) {
+QString frmMain::askOpenFileName(const QString &title, const QString &filter, QString *fileTitle) {
     const QString path = dialogs_->openFileName(this, title, toQtNameFilters(filter));
     if (fileTitle)
         *fileTitle = QFileInfo(path).fileName();
     return path;
 }
 
-void frmMain::refresh() { repaint(); }
+void frmMain::refresh() {
+    repaint();
+}
 
 qint16 frmMain::GetSelectedPort() {
     qint16 port = 0;

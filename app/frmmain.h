@@ -20,7 +20,9 @@ class QProgressBar;
 class QToolBar;
 
 // Twips (1/1440 inch) to device-independent pixels.
-constexpr int twips(int value) { return value / 15; }
+constexpr int twips(int value) {
+    return value / 15;
+}
 
 // The main window: owns the image and the serial control, shows what the commands report,
 // and wires menus and toolbar to the commands, which live in config/ and link/.

@@ -15,4 +15,6 @@ frmMain *Module1::Main() {
     return g_frmMain;
 }
 
-frmMain *Module1::mainWindow() { return g_frmMain; }
+frmMain *Module1::mainWindow() {
+    return g_frmMain;
+}

@@ -33,13 +33,14 @@ bool readTruth(QSettings &store, const char *key, bool fallback) {
 
 } // namespace
 
-QString numberText(float value) { return QString::number(double(value), 'g', 9); }
+QString numberText(float value) {
+    return QString::number(double(value), 'g', 9);
+}
 
 StoredSettings readStoredSettings(QSettings &store) {
     StoredSettings values;
     store.beginGroup(QStringLiteral("Settings"));
-    float *placement[] = {&values.MainLeft, &values.MainTop, &values.MainWidth,
-                          &values.MainHeight};
+    float *placement[] = {&values.MainLeft, &values.MainTop, &values.MainWidth, &values.MainHeight};
     for (int i = 0; i < 4; ++i)
         *placement[i] = readNumber(store, kPlacementKeys[i], *placement[i]);
     for (int i = 0; i < 4; ++i)
@@ -64,6 +65,6 @@ void writeStoredSettings(QSettings &store, const StoredSettings &values, bool wr
 }
 
 QSettings *openSettingsStore() {
-    return new QSettings(QSettings::NativeFormat, QSettings::UserScope,
-                         QStringLiteral("Stowline"), QStringLiteral("Stowline"));
+    return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Stowline"),
+                         QStringLiteral("Stowline"));
 }

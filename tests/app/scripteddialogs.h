@@ -8,8 +8,8 @@
 // Answers the window's boxes and file dialogs from a script and records what was asked.
 class ScriptedDialogs : public Dialogs {
 public:
-    QStringList asked;        // "warning:<title>|<text>", "question:...", "save:<title>|<filter>"...
-    QStringList fileAnswers;  // next file dialog answers; empty string = Cancel
+    QStringList asked;       // "warning:<title>|<text>", "question:...", "save:<title>|<filter>"...
+    QStringList fileAnswers; // next file dialog answers; empty string = Cancel
     QList<bool> questionAnswers;
     std::function<void()> duringWarning;
 

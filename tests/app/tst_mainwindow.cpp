@@ -40,10 +40,10 @@ std::unique_ptr<frmMain> loadWindow(ScriptedDialogs &dialogs) {
 QStringList enabledCommands(const frmMain &w) {
     QStringList on;
     const QList<QPair<const char *, QAction *>> all = {
-        {"OpenButton", w.OpenButton},   {"SaveButton", w.SaveButton},
+        {"OpenButton", w.OpenButton},     {"SaveButton", w.SaveButton},
         {"BackupButton", w.BackupButton}, {"RestoreButton", w.RestoreButton},
-        {"mnuOpen", w.mnuOpen},         {"mnuSave", w.mnuSave},
-        {"mnuBackup", w.mnuBackup},     {"mnuRestore", w.mnuRestore}};
+        {"mnuOpen", w.mnuOpen},           {"mnuSave", w.mnuSave},
+        {"mnuBackup", w.mnuBackup},       {"mnuRestore", w.mnuRestore}};
     for (const auto &[name, action] : all)
         if (action->isEnabled())
             on << QLatin1String(name);
@@ -194,23 +194,23 @@ private slots:
         QTest::addColumn<QList<bool>>("checked");
         QTest::addColumn<int>("port");
         QTest::addColumn<QPoint>("position");
-        QTest::newRow("empty store") << QStringList() << QList<bool>{true, false, false, false}
-                                     << 1 << QPoint(67, 67);
+        QTest::newRow("empty store")
+            << QStringList() << QList<bool>{true, false, false, false} << 1 << QPoint(67, 67);
         QTest::newRow("all ports false")
             << QStringList{"Com1=False", "Com2=False", "Com3=False", "Com4=False"}
             << QList<bool>{false, false, false, false} << 0 << QPoint(67, 67);
         QTest::newRow("com2 and com4")
             << QStringList{"Com1=False", "Com2=True", "Com4=True"}
             << QList<bool>{false, true, false, true} << 4 << QPoint(67, 67);
-        QTest::newRow("placement") << QStringList{"MainLeft=1500", "MainTop=3000"}
-                                   << QList<bool>{true, false, false, false} << 1
-                                   << QPoint(100, 200);
+        QTest::newRow("placement")
+            << QStringList{"MainLeft=1500", "MainTop=3000"}
+            << QList<bool>{true, false, false, false} << 1 << QPoint(100, 200);
         QTest::newRow("garbage falls back")
             << QStringList{"MainLeft=abc", "MainTop=1e999", "Com1=maybe", "Com3=yes please"}
             << QList<bool>{true, false, false, false} << 1 << QPoint(67, 67);
-        QTest::newRow("numeric truth") << QStringList{"Com1=0", "Com3=-1"}
-                                       << QList<bool>{false, false, true, false} << 3
-                                       << QPoint(67, 67);
+        QTest::newRow("numeric truth")
+            << QStringList{"Com1=0", "Com3=-1"} << QList<bool>{false, false, true, false} << 3
+            << QPoint(67, 67);
         QTest::newRow("off every screen")
             << QStringList{"MainLeft=-9000000", "MainTop=-9000000"}
             << QList<bool>{true, false, false, false} << 1 << QPoint(67, 67);
@@ -275,8 +275,7 @@ private slots:
         store().sync();
         QCOMPARE(store().value(QStringLiteral("Settings/Com1")).toString(),
                  QStringLiteral("False"));
-        QCOMPARE(store().value(QStringLiteral("Settings/Com4")).toString(),
-                 QStringLiteral("True"));
+        QCOMPARE(store().value(QStringLiteral("Settings/Com4")).toString(), QStringLiteral("True"));
         bool ok = false;
         store().value(QStringLiteral("Settings/MainWidth")).toString().toFloat(&ok);
         QVERIFY(ok);
@@ -295,8 +294,7 @@ private slots:
         store().sync();
         QCOMPARE(store().value(QStringLiteral("Settings/MainLeft")).toString(),
                  QStringLiteral("1234"));
-        QCOMPARE(store().value(QStringLiteral("Settings/Com1")).toString(),
-                 QStringLiteral("True"));
+        QCOMPARE(store().value(QStringLiteral("Settings/Com1")).toString(), QStringLiteral("True"));
     }
 
     void toolbarRunsTheMenuCommand_data() {
@@ -374,7 +372,8 @@ private slots:
                                  "*.CCF|Controller Configuration Files(*.sav)|*.sav"
                               << "Controller Configuration Files (*.CCF);;Controller "
                                  "Configuration Files(*.sav)";
-        QTest::newRow("bare description") << "Images|*.img" << "Images (*.img)";
+        QTest::newRow("bare description") << "Images|*.img"
+                                          << "Images (*.img)";
     }
     void nameFiltersForQtDialogs() {
         QFETCH(QString, bar);

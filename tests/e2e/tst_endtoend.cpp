@@ -176,10 +176,9 @@ private slots:
         QVERIFY(!s.window->MSComm1->portOpen());
         QTRY_VERIFY(!s.window->isVisible());
         QCOMPARE(s.dialogs.warnings(), QStringList());
-        QSettings store(QSettings::NativeFormat, QSettings::UserScope,
-                        QStringLiteral("Stowline"), QStringLiteral("Stowline"));
-        QCOMPARE(store.value(QStringLiteral("Settings/Com1")).toString(),
-                 QStringLiteral("True"));
+        QSettings store(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Stowline"),
+                        QStringLiteral("Stowline"));
+        QCOMPARE(store.value(QStringLiteral("Settings/Com1")).toString(), QStringLiteral("True"));
     }
 
     void missingDeviceGivesAClearPortError() {
