@@ -21,7 +21,7 @@ public:
     // True opens with the properties written before; false closes. Returns false when the
     // port cannot be opened; openError() then says why.
     virtual bool setPortOpen(bool open) = 0;
-    virtual bool portOpen() const = 0; // false as well once the device has gone away
+    virtual bool portOpen() const = 0;      // false as well once the device has gone away
     virtual QString deviceName() const = 0; // the device CommPort names
     virtual QString openError() const = 0;
 
@@ -29,6 +29,9 @@ public:
     // Queues bytes for sending. Returns false when the port is closed or lost, or when the
     // transmit buffer stays full too long for the bytes to fit.
     virtual bool Output(const QByteArray &bytes) = 0;
+    // How long, at the line's rate, until the bytes already sent have left on the line: the
+    // system holds a queue of its own that the transmit buffer does not show. 0 when unknown.
+    virtual qint64 lineDrainNs() { return 0; }
     // Up to InputLen bytes from the front of the receive buffer; empty when nothing waits.
     // In text mode each byte stands for one character (Latin-1).
     virtual QByteArray Input() = 0;

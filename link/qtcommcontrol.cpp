@@ -42,6 +42,9 @@ QString describeOpenFailure(QSerialPort::SerialPortError error, const QString &t
     }
 }
 
+// How often a full transmit buffer is offered to the device again while it says nothing.
+constexpr qint64 kHandOverRetryMs = 10;
+
 // Sleeps in the event loop until something happens or `ms` pass.
 void waitForEvents(qint64 ms) {
     QTimer wake;
@@ -102,6 +105,7 @@ std::optional<LineSettings> LineSettings::parse(const QString &text) {
 
 QtCommControl::QtCommControl(const PortMap &map, QObject *parent) : QObject(parent), map_(map) {
     connect(&port_, &QSerialPort::errorOccurred, this, &QtCommControl::onErrorOccurred);
+    lineClock_.start();
 }
 
 QtCommControl::~QtCommControl() {
@@ -195,6 +199,7 @@ bool QtCommControl::setPortOpen(bool open) {
         return false;
     }
     port_.clearError();
+    lineQueued_ = 0;
     return true;
 }
 
@@ -229,6 +234,7 @@ bool QtCommControl::Output(const QByteArray &bytes) {
             if (port_.write(bytes.constData() + sent, chunk) != chunk)
                 return false;
             sent += chunk;
+            queueOnLine(chunk);
             handOverPending();
             sinceRoom.restart();
             continue;
@@ -238,7 +244,10 @@ bool QtCommControl::Output(const QByteArray &bytes) {
         const qint64 left = stallLimitMs_ - sinceRoom.elapsed();
         if (left <= 0)
             return false;
-        waitForEvents(left);
+        // Not every device says so when room comes free: a pseudo-terminal whose reader takes
+        // a few bytes at a time never turns writable again. Offer the bytes again meanwhile.
+        waitForEvents(qMin(left, kHandOverRetryMs));
+        handOverPending();
     }
     return port_.isOpen();
 }
@@ -251,6 +260,33 @@ QByteArray QtCommControl::Input() {
     if (take <= 0)
         return {};
     return port_.read(take);
+}
+
+double QtCommControl::lineBytesPerSecond() const {
+    const double stop = line_.stopBits == QSerialPort::TwoStop          ? 2.0
+                        : line_.stopBits == QSerialPort::OneAndHalfStop ? 1.5
+                                                                        : 1.0;
+    const double parity = line_.parity == QSerialPort::NoParity ? 0.0 : 1.0;
+    return line_.baudRate / (1.0 + int(line_.dataBits) + parity + stop);
+}
+
+double QtCommControl::queuedOnLine() {
+    const qint64 now = lineClock_.nsecsElapsed();
+    lineQueued_ = qMax(0.0, lineQueued_ - double(now - lineAtNs_) * 1e-9 * lineBytesPerSecond());
+    lineAtNs_ = now;
+    return lineQueued_;
+}
+
+void QtCommControl::queueOnLine(qint64 count) {
+    // A device faster than its line settings (a pseudo-terminal) would make the model grow
+    // without end; no real queue holds more than the cap.
+    lineQueued_ = qMin(queuedOnLine() + double(count), double(kSystemQueueCap));
+}
+
+qint64 QtCommControl::lineDrainNs() {
+    if (!port_.isOpen())
+        return 0;
+    return qint64(queuedOnLine() / lineBytesPerSecond() * 1e9);
 }
 
 qint64 QtCommControl::OutBufferCount() const {

@@ -3,6 +3,7 @@
 #include "commcontrol.h"
 #include "portmap.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSerialPort>
 
@@ -48,6 +49,7 @@ public:
     qint16 InBufferCount() override;
     bool Output(const QByteArray &bytes) override;
     QByteArray Input() override;
+    qint64 lineDrainNs() override;
 
     // Bytes handed to Output that the device has not taken yet; never above OutBufferSize.
     qint64 OutBufferCount() const;
@@ -58,6 +60,10 @@ public:
 
     // Error signals of the serial port so far (time-outs of zero-length polls excluded).
     int errorSignalCount() const { return errorSignals_; }
+    // The most a device's own output queue is taken to hold (a pseudo-terminal takes about
+    // 20 KiB before it pushes back; a UART driver 4 KiB).
+    static constexpr qint64 kSystemQueueCap = 24 * 1024;
+
     // Why the port was closed under the program's feet; empty while it was not.
     QString lostReason() const { return lostReason_; }
 
@@ -66,6 +72,9 @@ private:
     void applyLineSettings();
     void applyFlowControlAndLines();
     void handOverPending();
+    void queueOnLine(qint64 count);
+    double lineBytesPerSecond() const;
+    double queuedOnLine(); // bytes handed to the system that the line has not carried yet
 
     QSerialPort port_;
     PortMap map_;
@@ -83,6 +92,9 @@ private:
     QString openError_;
     QString lostReason_;
     int errorSignals_ = 0;
+    QElapsedTimer lineClock_;
+    qint64 lineAtNs_ = 0;
+    double lineQueued_ = 0;
     bool opening_ = false;     // Qt reports its own open failures; they are no loss
     bool handingOver_ = false; // a full device queue while handing bytes over is no loss
 };

@@ -92,7 +92,8 @@ void Transfers::RestoreType1() {
         return;
     ui_.setProgressValue(0);
     ui_.setStatus(texts::kValidating);
-    if (!AwaitReply(1, 4))
+    // The reply can come only once the line has carried the image to the controller.
+    if (!AwaitReply(1, 4, port_.lineDrainNs()))
         return;
     const std::optional<quint8> reply = TakeByte();
     if (!reply) {
@@ -139,7 +140,8 @@ void Transfers::RestoreType2() {
     }
     ui_.setProgressValue(0);
     ui_.setStatus(texts::kValidating);
-    if (!AwaitReply(1, 4))
+    // The reply can come only once the line has carried the image to the controller.
+    if (!AwaitReply(1, 4, port_.lineDrainNs()))
         return;
     const std::optional<quint8> verdict = TakeByte();
     if (!verdict) {

@@ -57,8 +57,8 @@ bool Transfers::SendByte(quint8 byte) {
     return port_.Output(oneByte_);
 }
 
-bool Transfers::AwaitReply(qint16 target, int seconds) {
-    switch (waits_.atLeast(target, seconds)) {
+bool Transfers::AwaitReply(qint16 target, int seconds, qint64 startDelayNs) {
+    switch (waits_.atLeast(target, seconds, startDelayNs)) {
     case WaitOutcome::Arrived:
         return true;
     case WaitOutcome::Stopped:

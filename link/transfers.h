@@ -46,7 +46,7 @@ private:
     std::optional<quint8> TakeByte();
     bool SendByte(quint8 byte);
     // Both end the transfer themselves when they return false.
-    bool AwaitReply(qint16 target, int seconds);
+    bool AwaitReply(qint16 target, int seconds, qint64 startDelayNs = 0);
     bool DownloadImage(quint8 &checksum);
     void EndRestore();
 

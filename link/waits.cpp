@@ -27,8 +27,8 @@ WaitOutcome ByteWaits::exactly(qint16 target, int seconds) {
     return port_.InBufferCount() == target ? WaitOutcome::Arrived : WaitOutcome::TimedOut;
 }
 
-WaitOutcome ByteWaits::atLeast(qint16 target, int seconds) {
-    const qint64 start = clock_.nowNs();
+WaitOutcome ByteWaits::atLeast(qint16 target, int seconds, qint64 startDelayNs) {
+    const qint64 start = clock_.nowNs() + qMax<qint64>(0, startDelayNs);
     for (;;) {
         if (timedOut(start, seconds))
             return WaitOutcome::TimedOut;

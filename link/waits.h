@@ -28,7 +28,9 @@ public:
 
     // Succeeds when at least `target` bytes wait. The timer is tested before each count, and
     // the count is read only after a yield, so the window gets at least one turn per wait.
-    WaitOutcome atLeast(qint16 target, int seconds);
+    // A wait for a reply to bytes still on their way counts its limit from when the line will
+    // have carried them (startDelayNs from now).
+    WaitOutcome atLeast(qint16 target, int seconds, qint64 startDelayNs = 0);
 
     // Takes text from the port until a "U" has been read. Characters before it are ignored;
     // those after it stay unread.

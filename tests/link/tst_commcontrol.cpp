@@ -48,6 +48,8 @@ private slots:
     void openFailures();
     void deviceInUseIsBusy();
     void deviceWithoutPermission();
+    void lineDrainFollowsTheLineRate_data();
+    void lineDrainFollowsTheLineRate();
 };
 
 void TestCommControl::lineSettingsParse_data() {
@@ -366,3 +368,39 @@ void TestCommControl::deviceWithoutPermission() {
 
 QTEST_GUILESS_MAIN(TestCommControl)
 #include "tst_commcontrol.moc"
+
+void TestCommControl::lineDrainFollowsTheLineRate_data() {
+    QTest::addColumn<QString>("settings");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<double>("seconds"); // what the line needs for them
+    QTest::newRow("9600 baud") << "9600,N,8,1" << 960 << 1.0;
+    QTest::newRow("57600 baud") << "57600,N,8,1" << 2880 << 0.5;
+    QTest::newRow("parity and two stop bits") << "1200,E,7,2" << 120 << 1.1;
+    // A pseudo-terminal takes far more than a line could carry; no queue holds more than the cap.
+    QTest::newRow("capped") << "9600,N,8,1" << 60000 << 24576 / 960.0;
+}
+
+void TestCommControl::lineDrainFollowsTheLineRate() {
+    QFETCH(QString, settings);
+    QFETCH(int, bytes);
+    QFETCH(double, seconds);
+    PtyPair pty;
+    QVERIFY(pty.ok());
+    QtCommControl port;
+    port.setSettings(settings);
+    QVERIFY2(openOn(port, pty), qPrintable(port.openError()));
+    QCOMPARE(port.lineDrainNs(), 0);
+    QElapsedTimer sent;
+    sent.start();
+    QByteArray received;
+    for (int i = 0; i < bytes; i += 100) {
+        QVERIFY(port.Output(QByteArray(qMin(100, bytes - i), 'x')));
+        received += pty.drain();
+    }
+    const double left = double(port.lineDrainNs()) * 1e-9;
+    const double spent = double(sent.nsecsElapsed()) * 1e-9;
+    QVERIFY2(left <= seconds + 0.01 && left >= seconds - spent - 0.05,
+             qPrintable(QStringLiteral("%1 s left after %2 s").arg(left).arg(spent)));
+    port.setPortOpen(false);
+    QCOMPARE(port.lineDrainNs(), 0);
+}

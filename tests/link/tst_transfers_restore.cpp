@@ -11,6 +11,7 @@ const QString kNoResponse =
 const QString kBadChecksum = QStringLiteral("ERROR Message|Error : Bad Checksum");
 const QString kWrongLength = QStringLiteral("ERROR Message|Error : Incorrect File Length");
 constexpr qint64 kSec = FakeComm::kSec;
+constexpr qint64 kMs = FakeComm::kMs;
 
 // A window holding `image`, with a controller on Com 1.
 struct Rig {
@@ -77,6 +78,8 @@ private slots:
     void openFailure_data();
     void openFailure();
     void imageShorterThanLength();
+    void replyWaitsForTheLine_data();
+    void replyWaitsForTheLine();
 };
 
 void TestRestore::firstGeneration_data() {
@@ -409,3 +412,59 @@ void TestRestore::imageShorterThanLength() {
 
 QTEST_GUILESS_MAIN(TestRestore)
 #include "tst_transfers_restore.moc"
+
+void TestRestore::replyWaitsForTheLine_data() {
+    QTest::addColumn<bool>("secondGeneration");
+    QTest::addColumn<qint64>("drainNs");
+    QTest::addColumn<qint64>("replyNs"); // after the last byte went out; -1: never
+    QTest::addColumn<QStringList>("warnings");
+
+    QTest::newRow("line drained, late reply")
+        << false << 0LL << 4500 * kMs << QStringList{kNoResponse};
+    QTest::newRow("reply while the line drains")
+        << false << 10 * kSec << 12 * kSec << QStringList();
+    QTest::newRow("reply after drain and limit")
+        << false << 10 * kSec << 14500 * kMs << QStringList{kNoResponse};
+    QTest::newRow("verdict while the line drains")
+        << true << 10 * kSec << 13 * kSec << QStringList();
+    QTest::newRow("no verdict at all") << true << 10 * kSec << -1LL << QStringList{kNoResponse};
+}
+
+// The system queues bytes beyond the transmit buffer; the reply to the image can come only
+// once the line has carried them, so the limit counts from then.
+void TestRestore::replyWaitsForTheLine() {
+    QFETCH(bool, secondGeneration);
+    QFETCH(qint64, drainNs);
+    QFETCH(qint64, replyNs);
+    QFETCH(QStringList, warnings);
+
+    Rig rig(randomBytes(secondGeneration ? kSecondGenerationLength : 300));
+    FirstGenController first;
+    SecondGenController second(QByteArray(kSecondGenerationLength, '\0')); // takes that many
+    if (secondGeneration) {
+        second.replyDelayNs = replyNs;
+        second.answerVerdict = replyNs >= 0;
+        rig.fake.onOutput = [&](const QByteArray &bytes) {
+            // The answer to "@M" comes at once; only the verdict is late.
+            second.replyDelayNs = bytes == "@M" ? FakeComm::kMs : replyNs;
+            second.receive(rig.fake, bytes);
+        };
+    } else {
+        first.replyDelayNs = replyNs;
+        first.answerChecksum = replyNs >= 0;
+        first.attach(rig.fake);
+    }
+    rig.fake.drainNs = drainNs;
+    qint64 lastWriteNs = -1, warnedNs = -1;
+    rig.view.onWarning = [&] {
+        lastWriteNs = rig.fake.writes.last().timeNs;
+        warnedNs = rig.fake.nowNs();
+    };
+    rig.transfers.mnuRestore_Click();
+
+    QCOMPARE(rig.view.warnings, warnings);
+    if (!warnings.isEmpty())
+        QVERIFY(warnedNs - lastWriteNs > drainNs + 4 * kSec);
+    rig.checkEndedIdle();
+    rig.checkImageUntouched();
+}

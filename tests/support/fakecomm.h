@@ -34,6 +34,7 @@ public:
     void loseDevice(); // unplugged: portOpen() false, Output refused, nothing more received
     bool failOpen = false;
     QString failReason = QStringLiteral("Permission denied");
+    qint64 drainNs = 0;       // what lineDrainNs() reports: the line still carrying bytes
     bool stallOutput = false; // the transmit buffer never drains: Output refused, port open
     qint64 stepNs = 10 * kUs; // time one yield takes
 
@@ -79,6 +80,7 @@ public:
     QString openError() const override { return openError_; }
     qint16 InBufferCount() override;
     bool Output(const QByteArray &bytes) override;
+    qint64 lineDrainNs() override { return drainNs; }
     QByteArray Input() override;
 
     // Clock
