@@ -42,9 +42,6 @@ QString describeOpenFailure(QSerialPort::SerialPortError error, const QString &t
     }
 }
 
-// How often a full transmit buffer is offered to the device again while it says nothing.
-constexpr qint64 kHandOverRetryMs = 10;
-
 // Sleeps in the event loop until something happens or `ms` pass.
 void waitForEvents(qint64 ms) {
     QTimer wake;
@@ -225,6 +222,7 @@ bool QtCommControl::Output(const QByteArray &bytes) {
     qsizetype sent = 0;
     QElapsedTimer sinceRoom;
     sinceRoom.start();
+    qint64 allowedMs = -1; // set when the buffer is first found full
     while (sent < bytes.size()) {
         if (!port_.isOpen())
             return false;
@@ -237,17 +235,19 @@ bool QtCommControl::Output(const QByteArray &bytes) {
             queueOnLine(chunk);
             handOverPending();
             sinceRoom.restart();
+            allowedMs = -1;
             continue;
         }
         // A full buffer empties only as the device takes bytes: sleep until it does (the
         // device turning writable wakes the loop) or the controller has stalled too long.
-        const qint64 left = stallLimitMs_ - sinceRoom.elapsed();
+        // A system queue refills only once nearly empty, so what the line still has to carry
+        // counts before the stall does.
+        if (allowedMs < 0)
+            allowedMs = sinceRoom.elapsed() + stallLimitMs_ + lineDrainNs() / 1'000'000;
+        const qint64 left = allowedMs - sinceRoom.elapsed();
         if (left <= 0)
             return false;
-        // Not every device says so when room comes free: a pseudo-terminal whose reader takes
-        // a few bytes at a time never turns writable again. Offer the bytes again meanwhile.
-        waitForEvents(qMin(left, kHandOverRetryMs));
-        handOverPending();
+        waitForEvents(left);
     }
     return port_.isOpen();
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # CPU share of the real program while a simulated controller trickles a whole second-generation
-# image at 960 bytes/s (a 9600-baud line): Backup, or Restore of a 186368-byte file.
+# image at 960 bytes/s (a 9600-baud line): Backup, or Restore
+# of an image first taken from a full-speed controller on Com 2.
 #   tools/trickle-cpu.sh [build-dir] [backup|restore]
 # Runs under Xvfb with openbox and xdotool; takes a little over three minutes.
 set -euo pipefail
@@ -18,7 +19,10 @@ sleep 1
 "$build/tools/stowline-sim" --generation=2 --rate=960 --quiet \
     --record-commands="$home/commands.txt" > "$home/sim.txt" &
 sleep 0.5
-STOWLINE_COM1=$(head -n1 "$home/sim.txt") "$build/app/stowline" &
+"$build/tools/stowline-sim" --generation=2 --quiet > "$home/fast.txt" &
+sleep 0.5
+STOWLINE_COM1=$(head -n1 "$home/sim.txt") STOWLINE_COM2=$(head -n1 "$home/fast.txt") \
+    "$build/app/stowline" &
 tool=$!
 win=""
 for _ in $(seq 50); do
@@ -29,14 +33,12 @@ done
 ticks() { awk '{print $14 + $15}' "/proc/$tool/stat"; }
 hz=$(getconf CLK_TCK)
 if [ "$what" = restore ]; then
-    head -c 186368 /dev/urandom > "$home/image.SAV"
-    # Open through the file dialog: type the path and press Enter.
-    xdotool windowactivate --sync "$win" key alt+f o
-    sleep 1
-    xdotool type --delay 5 "$home/image.SAV"
-    xdotool key Return
-    sleep 1
-    xdotool windowactivate --sync "$win" key alt+a r
+    # Take an image from a second, full-speed controller on Com 2, then restore it on Com 1.
+    xdotool windowactivate --sync "$win" key alt+s p 2
+    xdotool key alt+a b
+    sleep 8
+    xdotool key alt+s p 1
+    xdotool key alt+a r
 else
     xdotool windowactivate --sync "$win" key alt+a b
 fi
