@@ -180,6 +180,9 @@ void frmMain::Form_Load() {
     // A placement wholly off every screen (a monitor since removed) falls back to the default.
     QRect placement(qRound(stored.MainLeft / 15), qRound(stored.MainTop / 15),
                     qRound(stored.MainWidth / 15), qRound(stored.MainHeight / 15));
+    // A size of 0 or below would turn the rectangle round and fool the test below.
+    if (!placement.isValid())
+        placement.setSize(size());
     bool visible = false;
     for (const QScreen *screen : QGuiApplication::screens())
         visible = visible || screen->availableGeometry().intersects(placement);

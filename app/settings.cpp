@@ -1,6 +1,8 @@
 #include "settings.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
+#include <QLockFile>
 #include <cmath>
 
 namespace {
@@ -8,13 +10,17 @@ namespace {
 const char *const kPlacementKeys[] = {"MainLeft", "MainTop", "MainWidth", "MainHeight"};
 const char *const kPortKeys[] = {"Com1", "Com2", "Com3", "Com4"};
 
+// A window coordinate holds at most 2^24 pixels of 15 twips; a value beyond it cannot place a
+// window (and would overflow the conversion to pixels).
+constexpr float kMaxTwips = 16777216.0f * 15;
+
 float readNumber(QSettings &store, const char *key, float fallback) {
     const QVariant value = store.value(QLatin1String(key));
     if (!value.isValid())
         return fallback;
     bool ok = false;
     const float number = value.toString().trimmed().toFloat(&ok);
-    return ok && std::isfinite(number) ? number : fallback;
+    return ok && std::isfinite(number) && std::abs(number) <= kMaxTwips ? number : fallback;
 }
 
 bool readTruth(QSettings &store, const char *key, bool fallback) {
@@ -29,6 +35,21 @@ bool readTruth(QSettings &store, const char *key, bool fallback) {
     bool ok = false;
     const double number = text.toDouble(&ok);
     return ok ? number != 0 : fallback;
+}
+
+// QSettings waits without limit for its lock file, so a lock that never goes away (left by
+// another user's run, or anything else in that place) would hang the program as it closes. Such
+// a store counts as one that cannot be written.
+bool storeLockFree(const QSettings &store) {
+#if defined(Q_OS_WIN) || defined(Q_OS_DARWIN)
+    if (store.format() == QSettings::NativeFormat)
+        return true; // the registry and the preferences system take no lock file
+#endif
+    const QString path = store.fileName() + QStringLiteral(".lock");
+    if (!QFileInfo::exists(path))
+        return true;
+    QLockFile lock(path);
+    return lock.tryLock(2000);
 }
 
 } // namespace
@@ -50,6 +71,8 @@ StoredSettings readStoredSettings(QSettings &store) {
 }
 
 void writeStoredSettings(QSettings &store, const StoredSettings &values, bool writePlacement) {
+    if (!storeLockFree(store))
+        return;
     store.beginGroup(QStringLiteral("Settings"));
     if (writePlacement) {
         const float placement[] = {values.MainLeft, values.MainTop, values.MainWidth,

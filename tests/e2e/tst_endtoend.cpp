@@ -1,7 +1,5 @@
 // The real window against the controller simulator over a pseudo-terminal.
-#include "../app/scripteddialogs.h"
-#include "frmmain.h"
-#include "simprocess.h"
+#include "session.h"
 
 #include <QAction>
 #include <QElapsedTimer>
@@ -12,50 +10,6 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <memory>
-
-namespace {
-
-const QString kNoResponse =
-    QStringLiteral("ERROR Message|Error : Controller Failed to respond, Check Communications");
-
-QByteArray patterned(int n, quint32 seed) {
-    QByteArray bytes(n, Qt::Uninitialized);
-    QRandomGenerator gen(seed);
-    for (char &c : bytes)
-        c = char(gen.bounded(256));
-    return bytes;
-}
-
-QByteArray heldImage(const frmMain &w) {
-    return w.image.ConfigData.mid(1, w.image.ConfigLength);
-}
-
-struct Session {
-    QTemporaryDir dir;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<frmMain> window;
-
-    QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
-
-    bool start(const QStringList &simArgs) {
-        sim = std::make_unique<SimProcess>(simArgs);
-        if (sim->device().isEmpty())
-            return false;
-        qputenv("STOWLINE_COM1", sim->device().toLocal8Bit());
-        window = std::make_unique<frmMain>(&dialogs);
-        window->Form_Load();
-        window->show();
-        return true;
-    }
-    bool idleWithPortClosed() const {
-        return !window->MSComm1->portOpen() && !window->transferRunning() &&
-               window->mnuOpen->isEnabled() && window->BackupButton->isEnabled() &&
-               window->sbStatusBar->text() == QStringLiteral("Waiting for Command");
-    }
-};
-
-} // namespace
 
 class EndToEndTest : public QObject {
     Q_OBJECT
