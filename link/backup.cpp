@@ -59,6 +59,27 @@ void Transfers::DropUpload() {
     ui_.SetIdleState();
 }
 
+std::optional<quint8> Transfers::UploadByte(qint32 k, qint16 waiting) {
+    switch (waits_.atLeast(waiting, 2)) {
+    case WaitOutcome::Arrived:
+        break;
+    case WaitOutcome::Stopped:
+        image_.ConfigLength = 0;
+        StopNow();
+        return std::nullopt;
+    case WaitOutcome::TimedOut:
+        DropUpload();
+        return std::nullopt;
+    }
+    const std::optional<quint8> byte = TakeByte();
+    if (!byte) {
+        DropUpload();
+        return std::nullopt;
+    }
+    image_.ConfigData.data()[k] = char(*byte);
+    return byte;
+}
+
 void Transfers::BackupType1() {
     quint32 announced = 0;
     for (int shift = 0; shift < 32; shift += 8) {
@@ -108,23 +129,9 @@ void Transfers::BackupType1() {
     const QByteArray ack = QByteArrayLiteral("A");
     for (qint32 k = 1; k <= length; ++k) {
         ui_.setProgressValue(k - 1);
-        switch (waits_.atLeast(1, 2)) {
-        case WaitOutcome::Arrived:
-            break;
-        case WaitOutcome::Stopped:
-            image_.ConfigLength = 0;
-            StopNow();
+        const std::optional<quint8> byte = UploadByte(k, 1);
+        if (!byte)
             return;
-        case WaitOutcome::TimedOut:
-            DropUpload();
-            return;
-        }
-        const std::optional<quint8> byte = TakeByte();
-        if (!byte) {
-            DropUpload();
-            return;
-        }
-        image_.ConfigData.data()[k] = char(*byte);
         checksum ^= *byte;
         if (!port_.Output(ack)) {
             DropUpload();
@@ -173,23 +180,8 @@ void Transfers::BackupType2() {
     for (qint32 k = 1; k <= kSecondGenerationLength; ++k) {
         ui_.setProgressValue(k - 1);
         // Byte k is taken only once byte k + 1 is there too.
-        switch (waits_.atLeast(2, 2)) {
-        case WaitOutcome::Arrived:
-            break;
-        case WaitOutcome::Stopped:
-            image_.ConfigLength = 0;
-            StopNow();
+        if (!UploadByte(k, 2))
             return;
-        case WaitOutcome::TimedOut:
-            DropUpload();
-            return;
-        }
-        const std::optional<quint8> byte = TakeByte();
-        if (!byte) {
-            DropUpload();
-            return;
-        }
-        image_.ConfigData.data()[k] = char(*byte);
     }
 
     ui_.setProgressValue(0);
