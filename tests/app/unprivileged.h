@@ -13,92 +13,64 @@
 #include <QtTest>
 
 #include <pwd.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 namespace unprivileged {
 
-inline QString runuser() {
-    for (const char *path : {"/usr/sbin/runuser", "/sbin/runuser", "/usr/bin/runuser"})
-        if (QFileInfo(QLatin1String(path)).isExecutable())
-            return QLatin1String(path);
-    return {};
-}
-
-// Why the current row cannot run as nobody here; empty when it can.
-inline QString obstacle(const QString &tool, uid_t &uid, gid_t &gid) {
-    if (tool.isEmpty())
-        return QStringLiteral("runuser is not installed");
-    const passwd *nobody = ::getpwnam("nobody");
-    if (!nobody)
-        return QStringLiteral("there is no user nobody");
-    uid = nobody->pw_uid;
-    gid = nobody->pw_gid;
-    QStringList programs{QCoreApplication::applicationFilePath()};
-    if (qEnvironmentVariableIsSet("STOWLINE_SIM"))
-        programs << qEnvironmentVariable("STOWLINE_SIM");
-    for (const QString &program : programs) {
-        if (QProcess::execute(tool,
-                              {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
-                               QStringLiteral("test"), QStringLiteral("-x"), program}) != 0)
-            return QStringLiteral("nobody cannot run %1 (is the build folder open to others?)")
-                .arg(program);
-    }
-    return {};
-}
-
 // The outcome of the current row as nobody: empty when it passed, else why not. `skipped`
 // tells a skip from a failure.
 inline QString runCurrentRow(bool &skipped) {
-    skipped = false;
-    const QString tool = runuser();
-    uid_t uid = 0;
-    gid_t gid = 0;
-    const QString why = obstacle(tool, uid, gid);
-    if (!why.isEmpty()) {
-        skipped = true;
-        return why;
-    }
+    skipped = true;
+    QString runuser;
+    for (const char *path : {"/usr/sbin/runuser", "/sbin/runuser", "/usr/bin/runuser"})
+        if (QFileInfo(QLatin1String(path)).isExecutable())
+            runuser = QLatin1String(path);
+    const passwd *nobody = ::getpwnam("nobody");
+    if (runuser.isEmpty() || !nobody)
+        return QStringLiteral("needs runuser and the user nobody");
+    const QStringList asNobody{QStringLiteral("-u"), QStringLiteral("nobody"),
+                               QStringLiteral("--")};
+    const QString self = QCoreApplication::applicationFilePath();
+    if (QProcess::execute(runuser, asNobody + QStringList{QStringLiteral("test"),
+                                                          QStringLiteral("-x"), self}) != 0)
+        return QStringLiteral("nobody cannot run %1 (is the build folder open to others?)")
+            .arg(self);
+
     // A home of nobody's own: settings, temporary files and the runtime folder.
+    skipped = false;
     QTemporaryDir home;
-    const QStringList folders{QStringLiteral("config"), QStringLiteral("tmp"),
-                              QStringLiteral("run")};
-    for (const QString &folder : folders) {
-        QDir(home.path()).mkdir(folder);
-        if (::chown(QFile::encodeName(home.filePath(folder)).constData(), uid, gid) != 0)
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert(QStringLiteral("HOME"), home.path());
+    const QList<std::pair<const char *, const char *>> folders{
+        {"XDG_CONFIG_HOME", "config"}, {"TMPDIR", "tmp"}, {"XDG_RUNTIME_DIR", "run"}};
+    for (const auto &[variable, folder] : folders) {
+        const QString path = home.filePath(QLatin1String(folder));
+        if (!QDir().mkdir(path) ||
+            ::chown(QFile::encodeName(path).constData(), nobody->pw_uid, nobody->pw_gid) != 0)
             return QStringLiteral("cannot hand a folder to nobody");
+        env.insert(QLatin1String(variable), path);
     }
-    if (::chmod(QFile::encodeName(home.path()).constData(), 0755) != 0)
-        return QStringLiteral("cannot open the folder to nobody");
+    QFile::setPermissions(home.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                           QFile::ReadOther | QFile::ExeOther);
 
     QString row = QString::fromLatin1(QTest::currentTestFunction());
     if (QTest::currentDataTag())
         row += QLatin1Char(':') + QString::fromLatin1(QTest::currentDataTag());
     QProcess child;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.insert(QStringLiteral("HOME"), home.path());
-    env.insert(QStringLiteral("XDG_CONFIG_HOME"), home.filePath(QStringLiteral("config")));
-    env.insert(QStringLiteral("TMPDIR"), home.filePath(QStringLiteral("tmp")));
-    env.insert(QStringLiteral("XDG_RUNTIME_DIR"), home.filePath(QStringLiteral("run")));
     child.setProcessEnvironment(env);
     child.setWorkingDirectory(home.path());
     child.setProcessChannelMode(QProcess::MergedChannels);
-    child.start(tool, {QStringLiteral("-u"), QStringLiteral("nobody"), QStringLiteral("--"),
-                       QCoreApplication::applicationFilePath(), row});
+    child.start(runuser, asNobody + QStringList{self, row});
     if (!child.waitForFinished(120000)) {
         child.kill();
         child.waitForFinished();
         return QStringLiteral("the run as nobody did not end");
     }
     const QString output = QString::fromLocal8Bit(child.readAll());
-    if (child.exitStatus() == QProcess::NormalExit && child.exitCode() == 0) {
-        if (output.contains(QLatin1String("SKIP   :"))) {
-            skipped = true;
-            return QStringLiteral("as nobody: ") + output;
-        }
-        return {};
-    }
-    return QStringLiteral("as nobody:\n") + output;
+    if (child.exitStatus() != QProcess::NormalExit || child.exitCode() != 0)
+        return QStringLiteral("as nobody:\n") + output;
+    skipped = output.contains(QLatin1String("SKIP   :"));
+    return skipped ? QStringLiteral("as nobody: ") + output : QString();
 }
 
 } // namespace unprivileged

@@ -1,8 +1,8 @@
+#include "../e2e/simprocess.h"
 #include "eventloopclock.h"
 #include "ptypair.h"
 #include "qtcommcontrol.h"
 
-#include <QElapsedTimer>
 #include <QTimer>
 #include <QtTest>
 
@@ -11,7 +11,16 @@
 
 namespace {
 constexpr qint64 kMs = 1'000'000;
+constexpr qint64 kSec = 1'000'000'000;
+
+bool openOn(QtCommControl &port, const QString &device) {
+    qputenv("STOWLINE_COM1", device.toLocal8Bit());
+    port.setCommPort(1);
+    port.setInBufferSize(32000);
+    port.setInputLen(1);
+    return port.setPortOpen(true);
 }
+} // namespace
 
 class TestEventLoopClock : public QObject {
     Q_OBJECT
@@ -20,6 +29,7 @@ private slots:
     void idleWithNothingArriving();
     void idleEndsAtByteArrival();
     void yieldRunsPendingEvents();
+    void waitingForAStreamCostsLittleCpu();
 };
 
 void TestEventLoopClock::idleWithNothingArriving_data() {
@@ -56,20 +66,16 @@ void TestEventLoopClock::idleWithNothingArriving() {
 void TestEventLoopClock::idleEndsAtByteArrival() {
     PtyPair pty;
     QVERIFY(pty.ok());
-    qputenv("STOWLINE_COM1", pty.path().toLocal8Bit());
     QtCommControl port;
-    port.setCommPort(1);
-    QVERIFY(port.setPortOpen(true));
+    QVERIFY(openOn(port, pty.path()));
     EventLoopClock clock;
 
-    const int master = pty.master();
-    std::thread controller([master] {
+    std::thread controller([&pty] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        const char byte = 'U';
-        (void)::write(master, &byte, 1);
+        pty.send("U");
     });
     const qint64 start = clock.nowNs();
-    const qint64 deadline = start + 2000 * kMs;
+    const qint64 deadline = start + 2 * kSec;
     int calls = 0;
     while (port.InBufferCount() == 0 && clock.nowNs() < deadline) {
         clock.idleUntil(deadline);
@@ -88,6 +94,42 @@ void TestEventLoopClock::yieldRunsPendingEvents() {
     QTimer::singleShot(0, this, [&] { ran = true; });
     clock.yieldOnce();
     QVERIFY(ran);
+}
+
+// A second-generation Backup at 9600 baud spends nearly all its time waiting for the next
+// byte; that waiting must sleep, not spin. STOWLINE_IDLE_SECONDS sets how long the stream runs.
+void TestEventLoopClock::waitingForAStreamCostsLittleCpu() {
+    const int total = qMax(2, qEnvironmentVariableIntValue("STOWLINE_IDLE_SECONDS")) * 960;
+    // The controller is another process, so the figure below is the waiting process alone.
+    SimProcess controller({"--generation=2", "--allow-any-size", "--trailing=0", "--rate=960",
+                           QStringLiteral("--generate=%1").arg(total)});
+    QtCommControl port;
+    QVERIFY(openOn(port, controller.device()));
+    QVERIFY(port.Output("@?"));
+    EventLoopClock clock;
+
+    // The waits of a streamed upload: yield, look at the count, take a byte once two wait,
+    // otherwise sleep until something arrives (limit 2 s per byte).
+    const qint64 cpuBefore = processCpuMs();
+    const qint64 start = clock.nowNs();
+    int taken = 0;
+    for (qint64 byteStart = start; taken < total - 1 && clock.nowNs() - byteStart <= 2 * kSec;) {
+        clock.yieldOnce();
+        if (port.InBufferCount() >= 2) {
+            port.Input();
+            ++taken;
+            byteStart = clock.nowNs();
+        } else {
+            clock.idleUntil(byteStart + 2 * kSec + 1);
+        }
+    }
+    const qint64 wallMs = (clock.nowNs() - start) / kMs;
+    const qint64 cpuMs = processCpuMs() - cpuBefore;
+
+    const double share = 100.0 * double(cpuMs) / double(qMax<qint64>(1, wallMs));
+    qInfo("%d bytes in %lld ms of waiting, %lld ms CPU: %.1f %%", taken, wallMs, cpuMs, share);
+    QCOMPARE(taken, total - 1);
+    QVERIFY2(share < 30.0, qPrintable(QString::number(share)));
 }
 
 QTEST_GUILESS_MAIN(TestEventLoopClock)

@@ -42,8 +42,6 @@ private slots:
     void limits();
     void bytesAlreadyWaiting_data();
     void bytesAlreadyWaiting();
-    void readyMark_data();
-    void readyMark();
     void endsEarly_data();
     void endsEarly();
 };
@@ -53,45 +51,47 @@ void TestWaits::limits_data() {
     QTest::addColumn<int>("target");
     QTest::addColumn<int>("seconds");
     QTest::addColumn<qint64>("start");
-    QTest::addColumn<int>("count");      // bytes the controller sends, all at once
-    QTest::addColumn<qint64>("arrival"); // after the wait began; -1: silent
+    QTest::addColumn<QByteArray>("bytes"); // what the controller sends, all at once
+    QTest::addColumn<qint64>("arrival");   // after the wait began; -1: silent
     QTest::addColumn<WaitOutcome>("outcome");
+    QTest::addColumn<QByteArray>("unread"); // the ready mark: what it leaves behind
 
+    const auto row = [](const char *name, Form form, int target, int seconds, qint64 start,
+                        const QByteArray &bytes, qint64 arrival, WaitOutcome outcome,
+                        const QByteArray &unread = {}) {
+        QTest::newRow(name) << form << target << seconds << start << bytes << arrival << outcome
+                            << unread;
+    };
     const qint64 silent = -1;
+    const QByteArray x1("x"), x4(4, 'x'), none;
+    const auto A = Form::Exactly, B = Form::AtLeast, U = Form::ReadyMark;
+    const auto arrived = WaitOutcome::Arrived, timedOut = WaitOutcome::TimedOut;
     // The probe wait wants exactly its count.
-    QTest::newRow("A: 4 of 4") << Form::Exactly << 4 << 4 << 0LL << 4 << 1000 * kUs
-                               << WaitOutcome::Arrived;
-    QTest::newRow("A: 3 of 4") << Form::Exactly << 4 << 4 << 0LL << 3 << 1000 * kUs
-                               << WaitOutcome::TimedOut;
-    QTest::newRow("A: 5 before the first check")
-        << Form::Exactly << 4 << 4 << 0LL << 5 << 0LL << WaitOutcome::TimedOut;
-    QTest::newRow("A: at the limit")
-        << Form::Exactly << 4 << 4 << 0LL << 4 << 4 * kSec << WaitOutcome::Arrived;
+    row("A: 4 of 4", A, 4, 4, 0, x4, 1000 * kUs, arrived);
+    row("A: 3 of 4", A, 4, 4, 0, QByteArray(3, 'x'), 1000 * kUs, timedOut);
+    row("A: 5 before the first check", A, 4, 4, 0, QByteArray(5, 'x'), 0, timedOut);
+    row("A: at the limit", A, 4, 4, 0, x4, 4 * kSec, arrived);
     // Arrives between the limit and the last count: form A still takes it.
-    QTest::newRow("A: just past the limit")
-        << Form::Exactly << 4 << 4 << 0LL << 4 << 4 * kSec + 5 * kUs << WaitOutcome::Arrived;
-    QTest::newRow("A: well past the limit")
-        << Form::Exactly << 4 << 4 << 0LL << 4 << 4 * kSec + 1000 * kUs << WaitOutcome::TimedOut;
-    QTest::newRow("A: silent before midnight")
-        << Form::Exactly << 4 << 4 << kBeforeMidnight << 0 << silent << WaitOutcome::TimedOut;
+    row("A: just past the limit", A, 4, 4, 0, x4, 4 * kSec + 5 * kUs, arrived);
+    row("A: well past the limit", A, 4, 4, 0, x4, 4 * kSec + 1000 * kUs, timedOut);
+    row("A: silent before midnight", A, 4, 4, kBeforeMidnight, none, silent, timedOut);
     // The other waits want at least their count.
-    QTest::newRow("B: 1 of 1") << Form::AtLeast << 1 << 2 << 0LL << 1 << 300 * kUs
-                               << WaitOutcome::Arrived;
-    QTest::newRow("B: 5 of 1") << Form::AtLeast << 1 << 2 << 0LL << 5 << 0LL
-                               << WaitOutcome::Arrived;
-    QTest::newRow("B: 1 of 2") << Form::AtLeast << 2 << 2 << 0LL << 1 << 300 * kUs
-                               << WaitOutcome::TimedOut;
-    QTest::newRow("B: at the limit")
-        << Form::AtLeast << 1 << 2 << 0LL << 1 << 2 * kSec << WaitOutcome::Arrived;
-    QTest::newRow("B: 1 ns past the limit")
-        << Form::AtLeast << 1 << 2 << 0LL << 1 << 2 * kSec + 1 << WaitOutcome::TimedOut;
+    row("B: 1 of 1", B, 1, 2, 0, x1, 300 * kUs, arrived);
+    row("B: 5 of 1", B, 1, 2, 0, QByteArray(5, 'x'), 0, arrived);
+    row("B: 1 of 2", B, 2, 2, 0, x1, 300 * kUs, timedOut);
+    row("B: at the limit", B, 1, 2, 0, x1, 2 * kSec, arrived);
+    row("B: 1 ns past the limit", B, 1, 2, 0, x1, 2 * kSec + 1, timedOut);
     // Timer before count: what arrived after the limit does not rescue the wait.
-    QTest::newRow("B: just past the limit")
-        << Form::AtLeast << 1 << 4 << 0LL << 1 << 4 * kSec + 5 * kUs << WaitOutcome::TimedOut;
-    QTest::newRow("B: silent before midnight")
-        << Form::AtLeast << 1 << 4 << kBeforeMidnight << 0 << silent << WaitOutcome::TimedOut;
-    QTest::newRow("B: 2 s silent before midnight")
-        << Form::AtLeast << 2 << 2 << kBeforeMidnight << 0 << silent << WaitOutcome::TimedOut;
+    row("B: just past the limit", B, 1, 4, 0, x1, 4 * kSec + 5 * kUs, timedOut);
+    row("B: silent before midnight", B, 1, 4, kBeforeMidnight, none, silent, timedOut);
+    row("B: 2 s silent before midnight", B, 2, 2, kBeforeMidnight, none, silent, timedOut);
+    // The ready mark takes text up to the first "U".
+    row("U: alone", U, 1, 4, 0, "U", 200 * kUs, arrived);
+    row("U: others first", U, 1, 4, 0, QByteArray("\x00zq?U", 5), 200 * kUs, arrived);
+    row("U: what follows stays", U, 1, 4, 0, "xUZ!", 200 * kUs, arrived, "Z!");
+    row("U: lower-case u", U, 1, 4, 0, "u", 200 * kUs, timedOut);
+    row("U: at 4 s", U, 1, 4, 0, "U", 4 * kSec, arrived);
+    row("U: after 4 s", U, 1, 4, 0, "U", 4 * kSec + 1000 * kUs, timedOut);
 }
 
 void TestWaits::limits() {
@@ -99,13 +99,15 @@ void TestWaits::limits() {
     QFETCH(int, target);
     QFETCH(int, seconds);
     QFETCH(qint64, start);
-    QFETCH(int, count);
+    QFETCH(QByteArray, bytes);
     QFETCH(qint64, arrival);
     QFETCH(WaitOutcome, outcome);
+    QFETCH(QByteArray, unread);
 
     Rig rig(start);
+    rig.fake.setInputLen(1);
     if (arrival >= 0)
-        rig.fake.deliverAfter(arrival, QByteArray(count, 'x'));
+        rig.fake.deliverAfter(arrival, bytes);
     QCOMPARE(rig.run(form, qint16(target), seconds), outcome);
 
     const qint64 elapsed = rig.fake.nowNs() - start;
@@ -113,12 +115,20 @@ void TestWaits::limits() {
         QVERIFY2(elapsed > seconds * kSec, qPrintable(QString::number(elapsed)));
         QVERIFY2(elapsed <= seconds * kSec + 20 * kUs, qPrintable(QString::number(elapsed)));
     } else {
-        QVERIFY(elapsed <= arrival + 20 * kUs);
+        QVERIFY(elapsed <= arrival + 100 * kUs); // the mark takes a character a turn
     }
     // Sleeps between passes instead of spinning through the limit.
     QVERIFY2(rig.fake.yields + rig.fake.idles < 10, qPrintable(QString::number(rig.fake.yields)));
+    if (form == Form::ReadyMark && outcome == WaitOutcome::Arrived) {
+        rig.fake.yieldOnce();
+        QByteArray rest;
+        while (rig.fake.waiting() > 0)
+            rest += rig.fake.Input();
+        QCOMPARE(rest, unread);
+    }
 }
 
+// Even with the bytes there already, the count waits give the window a turn.
 void TestWaits::bytesAlreadyWaiting_data() {
     QTest::addColumn<Form>("form");
     QTest::addColumn<QByteArray>("bytes");
@@ -138,66 +148,24 @@ void TestWaits::bytesAlreadyWaiting() {
     rig.fake.yieldOnce();
     QCOMPARE(rig.fake.waiting(), bytes.size());
     rig.fake.yields = 0;
-
     QCOMPARE(rig.run(form, qint16(bytes.size()), 4), WaitOutcome::Arrived);
     QVERIFY(rig.fake.yields >= yieldsAtLeast);
-}
-
-void TestWaits::readyMark_data() {
-    QTest::addColumn<QByteArray>("reply");
-    QTest::addColumn<qint64>("arrival");
-    QTest::addColumn<WaitOutcome>("outcome");
-    QTest::addColumn<QByteArray>("leftUnread");
-
-    QTest::newRow("U") << QByteArray("U") << 200 * kUs << WaitOutcome::Arrived << QByteArray();
-    QTest::newRow("others first") << QByteArray("\x00zq?U", 5) << 200 * kUs << WaitOutcome::Arrived
-                                  << QByteArray();
-    QTest::newRow("after the U stays")
-        << QByteArray("xUZ!") << 200 * kUs << WaitOutcome::Arrived << QByteArray("Z!");
-    QTest::newRow("lower-case u") << QByteArray("u") << 200 * kUs << WaitOutcome::TimedOut
-                                  << QByteArray();
-    QTest::newRow("at 4 s") << QByteArray("U") << 4 * kSec << WaitOutcome::Arrived << QByteArray();
-    QTest::newRow("after 4 s") << QByteArray("U") << 4 * kSec + 1000 * kUs << WaitOutcome::TimedOut
-                               << QByteArray();
-}
-
-void TestWaits::readyMark() {
-    QFETCH(QByteArray, reply);
-    QFETCH(qint64, arrival);
-    QFETCH(WaitOutcome, outcome);
-    QFETCH(QByteArray, leftUnread);
-
-    Rig rig;
-    rig.fake.setInputLen(1);
-    rig.fake.deliverAfter(arrival, reply);
-    QCOMPARE(rig.waits.readyMark(4), outcome);
-    if (outcome == WaitOutcome::Arrived) {
-        // Takes one character per read and stops at the mark.
-        rig.fake.yieldOnce();
-        QByteArray rest;
-        while (rig.fake.waiting() > 0)
-            rest += rig.fake.Input();
-        QCOMPARE(rest, leftUnread);
-    }
-    QVERIFY(rig.fake.yields + rig.fake.idles < 20);
 }
 
 void TestWaits::endsEarly_data() {
     QTest::addColumn<Form>("form");
     QTest::addColumn<bool>("stop"); // else the device goes away
-    QTest::addColumn<WaitOutcome>("outcome");
     for (const auto &[name, form] :
          {std::pair{"probe", Form::Exactly}, std::pair{"count", Form::AtLeast},
           std::pair{"mark", Form::ReadyMark}}) {
-        QTest::addRow("%s: stop", name) << form << true << WaitOutcome::Stopped;
-        QTest::addRow("%s: device lost", name) << form << false << WaitOutcome::TimedOut;
+        QTest::addRow("%s: stop", name) << form << true;
+        QTest::addRow("%s: device lost", name) << form << false;
     }
 }
 
 void TestWaits::endsEarly() {
     QFETCH(Form, form);
     QFETCH(bool, stop);
-    QFETCH(WaitOutcome, outcome);
 
     Rig rig;
     // The first thing every wait does after it begins is to yield.
@@ -209,7 +177,7 @@ void TestWaits::endsEarly() {
                 rig.fake.loseDevice();
         }
     };
-    QCOMPARE(rig.run(form, 1, 4), outcome);
+    QCOMPARE(rig.run(form, 1, 4), stop ? WaitOutcome::Stopped : WaitOutcome::TimedOut);
     QCOMPARE(rig.fake.yields, 1);
     QCOMPARE(rig.fake.idles, 0);
     QVERIFY(rig.view.log.isEmpty());

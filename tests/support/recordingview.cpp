@@ -81,7 +81,11 @@ QString RecordingView::askOpenFileName(const QString &title, const QString &filt
     return answer.path;
 }
 
-void RecordingView::refresh() { log << QStringLiteral("refresh"); }
+void RecordingView::refresh() {
+    log << QStringLiteral("refresh");
+    if (onRefresh)
+        onRefresh();
+}
 
 void RecordingView::showWarning(const QString &title, const QString &text) {
     warnings << title + QLatin1Char('|') + text;

@@ -27,6 +27,7 @@ public:
     qint16 selectedPort = 1;
     bool stop = false;
     std::function<void()> onWarning; // runs while the "box" is open
+    std::function<void()> onRefresh; // runs at each repaint, just before a file is touched
 
     // Shown state, as the window would show it.
     QString status;
