@@ -1,6 +1,17 @@
 #!/usr/bin/env bash
-# Sets everything up and runs the whole test suite.
+# Sets everything up and runs the whole test suite; then builds a second tree under
+# AddressSanitizer and UndefinedBehaviorSanitizer and runs the whole suite there too.
 set -euo pipefail
 cd "$(dirname "$0")"
 bash tools/setup.sh
 ctest --test-dir "${STOWLINE_BUILD_DIR:-build}" --output-on-failure -j "$(nproc)"
+
+# A Debug build keeps Qt's own assertions (index checks the sanitizer cannot see inside an
+# array's spare capacity); -O1 with line tables builds in half the time of -O2 -g and still
+# gives stack traces with file and line. Qt leaves nothing behind at exit, so leaks count.
+asan_dir=${STOWLINE_ASAN_BUILD_DIR:-build-asan}
+cmake -S . -B "$asan_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
+    -DSTOWLINE_WERROR=ON -DSTOWLINE_SANITIZE=ON >/dev/null
+cmake --build "$asan_dir"
+ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
+    ctest --test-dir "$asan_dir" --output-on-failure -j "$(nproc)"
