@@ -86,21 +86,7 @@ void drawBackup(QPainter &p) {
 // Write to the device: an arrow up into the controller chip.
 void drawRestore(QPainter &p) {
     drawChip(p, 8.5);
-    p.save();
-    p.translate(0, -0.5);
-    QPainterPath arrow;
-    arrow.moveTo(8, 0.5);
-    arrow.lineTo(3, 5.5);
-    arrow.lineTo(6, 5.5);
-    arrow.lineTo(6, 8.5);
-    arrow.lineTo(10, 8.5);
-    arrow.lineTo(10, 5.5);
-    arrow.lineTo(13, 5.5);
-    arrow.closeSubpath();
-    p.setPen(QPen(QColor(180, 90, 20), 1));
-    p.setBrush(QColor(235, 130, 40));
-    p.drawPath(arrow);
-    p.restore();
+    drawArrow(p, false, QColor(235, 130, 40));
 }
 
 void drawLogo(QPainter &p) {
