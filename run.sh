@@ -5,13 +5,14 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 bash tools/setup.sh
-exe=build/app/stowline
-launch=("$exe")
+build=${STOWLINE_BUILD_DIR:-build}
+launch=()
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     echo "No display found: running on a virtual X display (xvfb-run)." >&2
-    launch=(xvfb-run -a "$exe")
+    launch=(xvfb-run -a)
 fi
 if [ -n "${STOWLINE_COM1:-}" ]; then
-    exec "${launch[@]}"
+    exec "${launch[@]}" "$build/app/stowline"
 fi
-exec bash tools/run-with-sim.sh "${launch[@]}" -- "$@"
+export STOWLINE_SIM="$PWD/$build/tools/stowline-sim"
+exec "${launch[@]}" sh tools/run-with-sim.sh "$build/app/stowline" "$@"
