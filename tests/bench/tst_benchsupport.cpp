@@ -178,8 +178,9 @@ void TestBenchSupport::freshMemoryShowsAsPageFaults() {
         fresh[i] = char(i);
     const qint64 faults = minorFaults() - before;
     QVERIFY2(faults >= 8192, qPrintable(QString::number(faults))); // 16384 pages, some huge
-    QVERIFY(memoryOf(0).rssKiB >= 64 * 1024);
-    QVERIFY(memoryOf(0).hwmKiB >= memoryOf(0).rssKiB);
+    const Memory now = memoryOf(0); // one reading: resident memory may grow between two
+    QVERIFY(now.rssKiB >= 64 * 1024);
+    QVERIFY(now.hwmKiB >= now.rssKiB);
     QVERIFY(fresh[4096] == char(4096));
 }
 
