@@ -13,5 +13,8 @@ asan_dir=${STOWLINE_ASAN_BUILD_DIR:-build-asan}
 cmake -S . -B "$asan_dir" -G Ninja -DCMAKE_BUILD_TYPE=Debug -DCMAKE_CXX_FLAGS_DEBUG="-O1 -g1" \
     -DSTOWLINE_WERROR=ON -DSTOWLINE_SANITIZE=ON >/dev/null
 cmake --build "$asan_dir"
+# The end-to-end tests run against real 2- and 4-second limits; the sanitizers slow the program
+# several times over, so a test that misses a limit once on a loaded machine gets one more run.
+# A sanitizer finding fails both runs.
 ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1 \
-    ctest --test-dir "$asan_dir" --output-on-failure -j "$(nproc)"
+    ctest --test-dir "$asan_dir" --output-on-failure -j "$(nproc)" --repeat until-pass:2
