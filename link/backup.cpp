@@ -6,6 +6,7 @@
 #include <new>
 
 void Transfers::mnuBackup_Click() {
+    portNumber_ = ui_.GetSelectedPort();
     if (!SetUpPort(kBackupStart)) {
         ReportOpenFailure();
         return;
@@ -39,33 +40,12 @@ void Transfers::mnuBackup_Click() {
     }
 }
 
-void Transfers::ReportInvalidLength(quint32 announced) {
-    ui_.setStatus(texts::kIdle);
-    ui_.showWarning(
-        texts::kErrorTitle,
-        QStringLiteral("Error : Controller announced an invalid length (%1 bytes)").arg(announced));
-    port_.setPortOpen(false);
-    image_.ConfigLength = 0;
-    ui_.SetIdleState();
-}
-
-void Transfers::DropUpload() {
-    ui_.setStatus(texts::kIdle);
-    ui_.showWarning(texts::kErrorTitle, texts::kNoResponse);
-    port_.setPortOpen(false);
-    // Bytes that never came are zeros in the array; no image counts as held.
-    image_.ConfigLength = 0;
-    ui_.setProgressValue(0);
-    ui_.SetIdleState();
-}
-
 std::optional<quint8> Transfers::UploadByte(qint32 k, qint16 waiting) {
     switch (waits_.atLeast(waiting, 2)) {
     case WaitOutcome::Arrived:
         break;
     case WaitOutcome::Stopped:
-        image_.ConfigLength = 0;
-        StopNow();
+        StopNow(true);
         return std::nullopt;
     case WaitOutcome::TimedOut:
         DropUpload();
@@ -92,16 +72,12 @@ void Transfers::BackupType1() {
     }
 
     if (announced == 0) {
-        image_.ConfigLength = 0;
-        ui_.setStatus(texts::kIdle);
-        ui_.showWarning(QStringLiteral("Error"), QStringLiteral("Bad File System"));
-        port_.setPortOpen(false);
-        ui_.SetIdleState();
+        Fail(TransferOutcome::Refused, texts::kBadFileSystem, true, texts::kBadFileSystemTitle);
         return;
     }
     // A count from 2^31 up has no place in the image's signed length.
     if (announced > quint32(std::numeric_limits<qint32>::max())) {
-        ReportInvalidLength(announced);
+        Fail(TransferOutcome::Refused, texts::invalidLength(announced), true);
         return;
     }
     const qint32 length = qint32(announced);
@@ -109,19 +85,19 @@ void Transfers::BackupType1() {
     try {
         fresh = QByteArray(qsizetype(length) + 1, '\0');
     } catch (const std::bad_alloc &) {
-        ReportInvalidLength(announced);
+        Fail(TransferOutcome::Refused, texts::invalidLength(announced), true);
         return;
     }
     image_.ConfigData = std::move(fresh);
     image_.ConfigLength = length;
 
-    ui_.setStatus(QStringLiteral("Handshaking with Controller"));
+    ui_.setStatus(texts::kHandshaking);
     if (!port_.Output(QByteArrayLiteral("U"))) {
         DropUpload();
         return;
     }
     ui_.setStatus(texts::uploading(length));
-    ui_.setConfigStatus(QStringLiteral("Empty"));
+    ui_.setConfigStatus(texts::kEmpty);
     quint8 checksum = 0;
     ui_.setProgressMin(0);
     ui_.setProgressMax(length - 1);
@@ -149,11 +125,7 @@ void Transfers::BackupType1() {
         ReportNoResponse();
         return;
     }
-    if (*reported != checksum)
-        ui_.showWarning(texts::kErrorTitle, texts::kBadChecksum);
-    port_.setPortOpen(false);
-    ui_.setStatus(texts::kIdle);
-    ui_.SetIdleState();
+    Finish(*reported != checksum ? texts::kBadChecksum : QString());
 }
 
 void Transfers::BackupType2() {
@@ -162,9 +134,8 @@ void Transfers::BackupType2() {
 
     if (!SetUpPort(kBackupType2)) {
         // The old image is gone already; the zero-filled array must not count as held.
-        image_.ConfigLength = 0;
-        ui_.setProgressValue(0);
-        ReportOpenFailure();
+        Fail(TransferOutcome::OpenFailed,
+             texts::cannotOpen(portNumber_, port_.deviceName(), port_.openError()), true);
         return;
     }
     ui_.SetBusyState();
@@ -185,8 +156,6 @@ void Transfers::BackupType2() {
     }
 
     ui_.setProgressValue(0);
-    port_.setPortOpen(false);
     ui_.setConfigStatus(byteCountText(kSecondGenerationLength));
-    ui_.setStatus(texts::kIdle);
-    ui_.SetIdleState();
+    Finish();
 }

@@ -32,6 +32,9 @@ public:
     // How long, at the line's rate, until the bytes already sent have left on the line: the
     // system holds a queue of its own that the transmit buffer does not show. 0 when unknown.
     virtual qint64 lineDrainNs() { return 0; }
+    // Drops bytes queued for sending that have not left yet, so that closing never waits
+    // on a line that does not drain.
+    virtual void discardOutput() {}
     // Up to InputLen bytes from the front of the receive buffer; empty when nothing waits.
     // In text mode each byte stands for one character (Latin-1).
     virtual QByteArray Input() = 0;

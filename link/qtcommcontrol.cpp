@@ -289,6 +289,13 @@ qint64 QtCommControl::lineDrainNs() {
     return qint64(queuedOnLine() / lineBytesPerSecond() * 1e9);
 }
 
+void QtCommControl::discardOutput() {
+    if (!port_.isOpen())
+        return;
+    port_.clear(QSerialPort::Output); // Qt's buffer and the system's output queue
+    lineQueued_ = 0;
+}
+
 qint64 QtCommControl::OutBufferCount() const {
     return port_.isOpen() ? port_.bytesToWrite() : 0;
 }

@@ -50,6 +50,7 @@ public:
     bool Output(const QByteArray &bytes) override;
     QByteArray Input() override;
     qint64 lineDrainNs() override;
+    void discardOutput() override;
 
     // Bytes handed to Output that the device has not taken yet; never above OutBufferSize.
     qint64 OutBufferCount() const;

@@ -8,9 +8,11 @@ void Transfers::mnuRestore_Click() {
     const qint32 length = image_.ConfigLength;
     // Never announce or read bytes the array does not hold.
     if (length < 1 || image_.heldLength() < length) {
+        outcome_ = TransferOutcome::NothingHeld;
         ui_.SetIdleState();
         return;
     }
+    portNumber_ = ui_.GetSelectedPort();
     ui_.SetBusyState();
     if (!SetUpPort(kRestoreStart)) {
         ReportOpenFailure();
@@ -80,12 +82,6 @@ bool Transfers::DownloadImage(quint8 &checksum) {
     return true;
 }
 
-void Transfers::EndRestore() {
-    port_.setPortOpen(false);
-    ui_.setStatus(texts::kIdle);
-    ui_.SetIdleState();
-}
-
 void Transfers::RestoreType1() {
     quint8 checksum = 0;
     if (!DownloadImage(checksum))
@@ -100,14 +96,13 @@ void Transfers::RestoreType1() {
         ReportNoResponse();
         return;
     }
-    if (*reply != checksum)
-        ui_.showWarning(texts::kErrorTitle, texts::kBadChecksum);
-    EndRestore();
+    Finish(*reply != checksum ? texts::kBadChecksum : QString());
 }
 
 void Transfers::RestoreType2() {
     if (image_.ConfigLength != kSecondGenerationLength) {
-        ui_.showWarning(texts::kErrorTitle, QStringLiteral("Error : Incorrect File Length"));
+        outcome_ = TransferOutcome::Refused;
+        ui_.showWarning(texts::kErrorTitle, texts::kIncorrectLength);
         ui_.SetIdleState();
         return;
     }
@@ -148,7 +143,5 @@ void Transfers::RestoreType2() {
         ReportNoResponse();
         return;
     }
-    if (*verdict != quint8('Y'))
-        ui_.showWarning(texts::kErrorTitle, texts::kBadChecksum);
-    EndRestore();
+    Finish(*verdict != quint8('Y') ? texts::kBadChecksum : QString());
 }

@@ -1,17 +1,16 @@
 #include "transfers.h"
 
-#include "transfertexts.h"
-
-const Transfers::PortSetUp Transfers::kBackupStart{false, true, 1};
-const Transfers::PortSetUp Transfers::kBackupType2{true, false, 1};
-const Transfers::PortSetUp Transfers::kRestoreStart{false, true, 0};
-const Transfers::PortSetUp Transfers::kRestoreType2{true, false, 0};
+// Every command starts at 57600: a first-generation controller talks at that rate only, and
+// a second-generation transfer earlier in the run must not leave the line at 9600.
+const Transfers::PortSetUp Transfers::kBackupStart{"57600,N,8,1", true, 1};
+const Transfers::PortSetUp Transfers::kBackupType2{"9600,N,8,1", false, 1};
+const Transfers::PortSetUp Transfers::kRestoreStart{"57600,N,8,1", true, 0};
+const Transfers::PortSetUp Transfers::kRestoreType2{"9600,N,8,1", false, 0};
 
 bool Transfers::SetUpPort(const PortSetUp &setUp) {
-    portNumber_ = ui_.GetSelectedPort();
     port_.setCommPort(portNumber_);
     if (setUp.lineSettings)
-        port_.setSettings(QStringLiteral("9600,N,8,1"));
+        port_.setSettings(QString::fromLatin1(setUp.lineSettings));
     port_.setRTSEnable(true);
     if (setUp.handshaking)
         port_.setHandshaking(2);
@@ -23,26 +22,45 @@ bool Transfers::SetUpPort(const PortSetUp &setUp) {
 }
 
 void Transfers::ReportOpenFailure() {
-    const QString device = port_.deviceName();
-    QString text = QStringLiteral("Error : Cannot open Com %1").arg(portNumber_);
-    if (!device.isEmpty())
-        text += QStringLiteral(" (%1)").arg(device);
-    text += QStringLiteral(": ") + port_.openError();
+    Fail(TransferOutcome::OpenFailed,
+         texts::cannotOpen(portNumber_, port_.deviceName(), port_.openError()));
+}
+
+void Transfers::Fail(TransferOutcome outcome, const QString &text, bool dropImage,
+                     const QString &title) {
+    outcome_ = outcome;
     ui_.setStatus(texts::kIdle);
-    ui_.showWarning(texts::kErrorTitle, text);
+    ui_.showWarning(title, text);
+    // A controller holding CTS low must not keep the close waiting on bytes nobody wants.
+    port_.discardOutput();
     port_.setPortOpen(false);
+    if (dropImage) {
+        // Bytes that never came are zeros in the array; no image counts as held.
+        image_.ConfigLength = 0;
+        ui_.setConfigStatus(texts::kEmpty);
+        ui_.setProgressValue(0);
+    }
     ui_.SetIdleState();
 }
 
-void Transfers::ReportNoResponse() {
-    ui_.setStatus(texts::kIdle);
-    ui_.showWarning(texts::kErrorTitle, texts::kNoResponse);
+void Transfers::StopNow(bool dropImage) {
+    outcome_ = TransferOutcome::Stopped;
+    if (dropImage)
+        image_.ConfigLength = 0;
+    port_.discardOutput();
     port_.setPortOpen(false);
-    ui_.SetIdleState();
 }
 
-void Transfers::StopNow() {
+void Transfers::Finish(const QString &refusal) {
+    outcome_ = TransferOutcome::Succeeded;
+    if (!refusal.isEmpty()) {
+        outcome_ = TransferOutcome::Refused;
+        ui_.showWarning(texts::kErrorTitle, refusal);
+        port_.discardOutput();
+    }
     port_.setPortOpen(false);
+    ui_.setStatus(texts::kIdle);
+    ui_.SetIdleState();
 }
 
 std::optional<quint8> Transfers::TakeByte() {

@@ -3,12 +3,23 @@
 #include "clock.h"
 #include "commcontrol.h"
 #include "configimage.h"
+#include "transfertexts.h"
 #include "transferui.h"
 #include "waits.h"
 
 #include <QByteArray>
 #include <QString>
 #include <optional>
+
+// How the last command ended, for faces that report more than the window shows (exit codes).
+enum class TransferOutcome {
+    Succeeded,   // ended without a box
+    NothingHeld, // Restore with no image to send
+    OpenFailed,  // the port could not be opened
+    NoResponse,  // the controller fell silent or the device went away
+    Refused,     // checksum or verdict refused, wrong length, bad file system
+    Stopped,     // the user stopped it
+};
 
 // Backup and Restore of both controller generations, over the port, the clock and the view.
 // When the view asks to stop, a transfer closes the port and returns at once: no box, no
@@ -21,13 +32,18 @@ public:
     void mnuBackup_Click();
     void mnuRestore_Click();
 
+    TransferOutcome lastOutcome() const { return outcome_; }
+    // The port the last command ran on: read once at its start, so a Port item chosen
+    // meanwhile applies to the next command only.
+    qint16 portNumber() const { return portNumber_; }
+
 private:
     // The properties one transfer writes before it opens the port; unset ones stay as an
     // earlier transfer left them.
     struct PortSetUp {
-        bool lineSettings; // "9600,N,8,1"
-        bool handshaking;  // RTS/CTS
-        qint32 inputMode;  // 0 text, 1 byte arrays
+        const char *lineSettings; // nullptr: leave the settings in force
+        bool handshaking;         // RTS/CTS
+        qint32 inputMode;         // 0 text, 1 byte arrays
     };
     static const PortSetUp kBackupStart, kBackupType2, kRestoreStart, kRestoreType2;
 
@@ -37,11 +53,16 @@ private:
     void RestoreType2();
 
     bool SetUpPort(const PortSetUp &setUp); // false: the port did not open
-    void ReportNoResponse();
+    void ReportNoResponse() { Fail(TransferOutcome::NoResponse, texts::kNoResponse); }
     void ReportOpenFailure();
-    void ReportInvalidLength(quint32 announced);
-    void DropUpload(); // a Backup that lost its controller midway
-    void StopNow();
+    void DropUpload() { Fail(TransferOutcome::NoResponse, texts::kNoResponse, true); }
+    // The one failure exit: status line, box, port closed with unsent output dropped, the
+    // image dropped when asked (an upload cut short), idle state.
+    void Fail(TransferOutcome outcome, const QString &text, bool dropImage = false,
+              const QString &title = texts::kErrorTitle);
+    void StopNow(bool dropImage = false);
+    // The normal end; a refusal (checksum, verdict) is shown first and still ends normally.
+    void Finish(const QString &refusal = QString());
 
     std::optional<quint8> TakeByte();
     bool SendByte(quint8 byte);
@@ -51,12 +72,12 @@ private:
     // Waits for image byte k (once `waiting` bytes are there) and stores it; on a time-out,
     // a stop or a lost device it ends the upload itself and returns nothing.
     std::optional<quint8> UploadByte(qint32 k, qint16 waiting);
-    void EndRestore();
 
     CommControl &port_;
     TransferUi &ui_;
     ConfigImage &image_;
     ByteWaits waits_;
-    qint16 portNumber_ = 0;                    // as read by the last set-up
+    qint16 portNumber_ = 0;
+    TransferOutcome outcome_ = TransferOutcome::Succeeded;
     QByteArray oneByte_ = QByteArray(1, '\0'); // reused so the per-byte loops do not allocate
 };

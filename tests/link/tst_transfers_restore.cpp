@@ -101,9 +101,10 @@ void TestRestore::firstGenerationSequence() {
                           "status:Downloading Controller Configuration (3 bytes)", "min:0", "max:2",
                           "value:0", "value:1", "value:2", "value:0", "status:Validating Checksum",
                           "status:Waiting for Command", "idle"}));
-    QCOMPARE(rig.fake.props, (QStringList{"CommPort=1", "RTSEnable=1", "Handshaking=2",
-                                          "InBufferSize=32000", "InBufferCount=0", "InputLen=1",
-                                          "InputMode=0", "PortOpen=1", "PortOpen=0"}));
+    QCOMPARE(rig.fake.props,
+             (QStringList{"CommPort=1", "Settings=57600,N,8,1", "RTSEnable=1", "Handshaking=2",
+                          "InBufferSize=32000", "InBufferCount=0", "InputLen=1", "InputMode=0",
+                          "PortOpen=1", "PortOpen=0"}));
 }
 
 void TestRestore::progress_data() {
