@@ -17,4 +17,7 @@ public:
 
     virtual void SetIdleState() = 0; // also sets the status line to "Waiting for Command"
     virtual void SetBusyState() = 0;
+
+    // A modal warning box with an OK button only; returns when the user has closed it.
+    virtual void showWarning(const QString &title, const QString &text) = 0;
 };

@@ -11,7 +11,13 @@
 
 namespace {
 
-const QString kNone = QStringLiteral("None");
+const QString kErrorTitle = QStringLiteral("ERROR Message");
+
+// As every failure box: the status line is back to idle before the box shows.
+void reportFailure(FileUi &ui, const QString &what, const QString &path, const QString &error) {
+    ui.setStatus(QStringLiteral("Waiting for Command"));
+    ui.showWarning(kErrorTitle, QStringLiteral("Error : Cannot %1 %2: %3").arg(what, path, error));
+}
 
 ConfigFile::Progress progressTo(FileUi &ui) {
     return [&ui](qint64 value) { ui.setProgressValue(value); };
@@ -23,104 +29,148 @@ void showCopyRange(FileUi &ui, const QString &what, qint32 length) {
     ui.setProgressMax(qint64(length) - 1);
 }
 
-// The old file, if any, is replaced only once every byte of the new one is safely on disk.
-bool saveImage(const ConfigImage &image, FileUi &ui, const QString &path) {
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly))
-        return false;
-    const qint32 length = image.ConfigLength;
-    showCopyRange(ui, QStringLiteral("Saving Controller Configuration to file"), length);
-    // QSaveFile::commit() does not notice a short write (full disk, file-size limit), so every
-    // count, the final flush and the error state are checked before the rename.
-    const bool written =
-        length >= 1 && length <= image.heldLength() &&
-        ConfigFile::writePaced(file, image.ConfigData.constData() + 1, length, progressTo(ui));
-    if (!written || !file.flush() || file.error() != QFileDevice::NoError) {
-        file.cancelWriting();
-        return false;
-    }
-    ui.setProgressValue(0);
-    return file.commit();
-}
-
-void openImage(ConfigImage &image, FileUi &ui) {
-    QString fileTitle;
-    const QString path = ui.askOpenFileName(
-        QStringLiteral("Open Controller Configuration"),
-        QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
-                       "Files(*.sav)|*.sav"),
-        &fileTitle);
-    if (path.isEmpty() || fileTitle.size() < 4)
-        return;
-
-    const QString extension = fileTitle.right(4).toUpper();
-    if (extension == QLatin1String(".CCF"))
-        image.ControllerType = 1;
-    else if (extension == QLatin1String(".SAV"))
-        image.ControllerType = 2;
-    ui.setFileStatus(ConfigFile::pathTail(path));
-
-    // Opening a FIFO blocks forever and a device has no size to take: only a regular file
-    // is read. A file that cannot be held leaves the previous image and its status in place.
-    const QFileInfo info(path);
-    const bool regular = info.isFile();
-    QByteArray fresh;
-    if (regular) {
-        if (info.size() > std::numeric_limits<qint32>::max())
-            return;
-        try {
-            fresh = QByteArray(info.size() + 1, '\0');
-        } catch (const std::bad_alloc &) {
-            return;
-        }
-    }
-    ui.setConfigStatus(kNone);
-    if (!regular)
-        return;
-
-    const qint32 length = qint32(info.size());
-    image.ConfigLength = length;
-    image.ConfigData = std::move(fresh);
-    ui.refresh();
-
-    QFile file(path);
-    bool complete = false;
-    if (file.open(QIODevice::ReadOnly)) {
-        showCopyRange(ui, QStringLiteral("Loading Controller Configuration from file"), length);
-        complete = length >= 1 &&
-                   ConfigFile::readPaced(file, image.ConfigData.data() + 1, length, progressTo(ui));
-    }
-    if (!complete) {
-        // A half-read image must never be taken for the file's contents.
-        image.ConfigLength = 0;
-        image.ConfigData = QByteArray();
-        return;
-    }
-    ui.setProgressValue(0);
-    ui.setConfigStatus(byteCountText(length));
+QString describe(const QFileDevice &file) {
+    const QString text = file.errorString();
+    return text.isEmpty() || text == QLatin1String("Unknown error")
+               ? QStringLiteral("the file could not be written")
+               : text;
 }
 
 } // namespace
 
+qint32 FileCommands::savedLength(const ConfigImage &image) {
+    if (image.ControllerType != 1)
+        return qMin(image.ConfigLength, kSecondGenerationLength);
+    return image.ConfigLength;
+}
+
+// The old file, if any, is replaced only once every byte of the new one is safely on disk.
+bool FileCommands::saveTo(const QString &path, QString *error) {
+    const qint32 length = savedLength(image_);
+    if (length < 1 || length > image_.heldLength()) {
+        *error = QStringLiteral("no configuration is held");
+        return false;
+    }
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = describe(file);
+        return false;
+    }
+    showCopyRange(ui_, QStringLiteral("Saving Controller Configuration to file"), length);
+    // QSaveFile::commit() does not notice a short write (full disk, file-size limit), so every
+    // count, the final flush and the error state are checked before the rename.
+    const bool written =
+        ConfigFile::writePaced(file, image_.ConfigData.constData() + 1, length, progressTo(ui_));
+    if (!written || !file.flush() || file.error() != QFileDevice::NoError) {
+        *error = describe(file);
+        file.cancelWriting();
+        ui_.setProgressValue(0);
+        return false;
+    }
+    ui_.setProgressValue(0);
+    if (!file.commit()) {
+        *error = describe(file);
+        return false;
+    }
+    // Only a file that landed cuts the held image to what it holds.
+    image_.ConfigLength = length;
+    ui_.setFileStatus(ConfigFile::pathTail(path));
+    return true;
+}
+
+bool FileCommands::openFrom(const QString &path, QString *error) {
+    const QFileInfo info(path);
+    // The generation comes from the name's last four characters.
+    if (info.fileName().size() < 4) {
+        *error = QStringLiteral("the file name is too short");
+        return false;
+    }
+    if (!info.exists()) {
+        *error = QStringLiteral("the file does not exist");
+        return false;
+    }
+    // Opening a FIFO blocks forever and a device has no size to take: only a regular file
+    // is read.
+    if (info.isDir()) {
+        *error = QStringLiteral("it is a folder");
+        return false;
+    }
+    if (!info.isFile()) {
+        *error = QStringLiteral("it is not a regular file");
+        return false;
+    }
+    if (info.size() == 0) {
+        *error = QStringLiteral("the file is empty");
+        return false;
+    }
+    if (info.size() > std::numeric_limits<qint32>::max()) {
+        *error = QStringLiteral("the file is too large for a configuration image");
+        return false;
+    }
+    const qint32 length = qint32(info.size());
+    QByteArray fresh;
+    try {
+        fresh = QByteArray(qsizetype(length) + 1, '\0');
+    } catch (const std::bad_alloc &) {
+        *error = QStringLiteral("there is not enough memory to hold it");
+        return false;
+    }
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    ui_.refresh();
+    showCopyRange(ui_, QStringLiteral("Loading Controller Configuration from file"), length);
+    const bool complete = ConfigFile::readPaced(file, fresh.data() + 1, length, progressTo(ui_));
+    ui_.setProgressValue(0);
+    if (!complete) {
+        // A half-read file is never taken for the file's contents.
+        *error = file.error() != QFileDevice::NoError
+                     ? file.errorString()
+                     : QStringLiteral("the file changed while it was read");
+        return false;
+    }
+
+    const QString extension = info.fileName().right(4).toUpper();
+    if (extension == QLatin1String(".CCF"))
+        image_.ControllerType = 1;
+    else if (extension == QLatin1String(".SAV"))
+        image_.ControllerType = 2;
+    image_.ConfigData = std::move(fresh);
+    image_.ConfigLength = length;
+    ui_.setFileStatus(ConfigFile::pathTail(path));
+    ui_.setConfigStatus(byteCountText(length));
+    return true;
+}
+
 void FileCommands::mnuSave_Click() {
     ui_.SetBusyState();
-    // A second-generation file is always 186368 bytes, but never more bytes than are held.
-    if (image_.ControllerType != 1)
-        image_.ConfigLength = qMin(image_.ConfigLength, kSecondGenerationLength);
-
     const QString path =
         ui_.askSaveFileName(QStringLiteral("Save Controller Configuration"),
                             QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF"));
     if (!path.isEmpty()) {
-        ui_.setFileStatus(ConfigFile::pathTail(path));
         ui_.refresh();
-        saveImage(image_, ui_, path);
+        QString error;
+        if (!saveTo(path, &error))
+            reportFailure(ui_, QStringLiteral("save"), path, error);
     }
     ui_.SetIdleState();
 }
 
 void FileCommands::mnuOpen_Click() {
     ui_.SetBusyState();
-    openImage(image_, ui_);
+    QString fileTitle;
+    const QString path = ui_.askOpenFileName(
+        QStringLiteral("Open Controller Configuration"),
+        QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
+                       "Files(*.sav)|*.sav"),
+        &fileTitle);
+    if (!path.isEmpty()) {
+        QString error;
+        if (!openFrom(path, &error))
+            reportFailure(ui_, QStringLiteral("open"), path, error);
+    }
     ui_.SetIdleState();
 }

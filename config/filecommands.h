@@ -17,13 +17,24 @@ public:
     virtual void refresh() = 0;
 };
 
-// Save and Open as plain code over the image and the view.
+// Save and Open as plain code over the image and the view. A Save or Open that does not
+// complete shows why and leaves the image, its generation and both labels as they were.
 class FileCommands {
 public:
     FileCommands(ConfigImage &image, FileUi &ui) : image_(image), ui_(ui) {}
 
     void mnuSave_Click();
     void mnuOpen_Click();
+
+    // The steps after the dialog, for every face that already knows the path (the command
+    // line, a file named at start or dropped on the window). They show progress but no box;
+    // on failure *error says why, in words that follow "Cannot save/open <path>: ".
+    bool saveTo(const QString &path, QString *error);
+    bool openFrom(const QString &path, QString *error);
+
+    // How many bytes a Save writes: a second-generation file is always 186368 bytes, but
+    // never more bytes than are held.
+    static qint32 savedLength(const ConfigImage &image);
 
 private:
     ConfigImage &image_;

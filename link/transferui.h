@@ -8,8 +8,6 @@
 class TransferUi : public virtual CommandView {
 public:
     virtual qint16 GetSelectedPort() = 0;
-    // A modal warning box with an OK button only; returns when the user has closed it.
-    virtual void showWarning(const QString &title, const QString &text) = 0;
     // True once the user has chosen to stop the transfer (closing the window).
     virtual bool stopRequested() = 0;
 };
