@@ -43,13 +43,7 @@ bool saveImage(const ConfigImage &image, FileUi &ui, const QString &path) {
     return file.commit();
 }
 
-void openImage(ConfigImage &image, FileUi &ui) {
-    QString fileTitle;
-    const QString path = ui.askOpenFileName(
-        QStringLiteral("Open Controller Configuration"),
-        QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
-                       "Files(*.sav)|*.sav"),
-        &fileTitle);
+void openImage(ConfigImage &image, FileUi &ui, const QString &path, const QString &fileTitle) {
     if (path.isEmpty() || fileTitle.size() < 4)
         return;
 
@@ -121,6 +115,20 @@ void FileCommands::mnuSave_Click() {
 
 void FileCommands::mnuOpen_Click() {
     ui_.SetBusyState();
-    openImage(image_, ui_);
+    QString fileTitle;
+    const QString path = ui_.askOpenFileName(
+        QStringLiteral("Open Controller Configuration"),
+        QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
+                       "Files(*.sav)|*.sav"),
+        &fileTitle);
+    openImage(image_, ui_, path, fileTitle);
+    ui_.SetIdleState();
+}
+
+void FileCommands::openFile(const QString &path) {
+    ui_.SetBusyState();
+    // The dialog hands over a full path; a name from the command line may be relative.
+    const QFileInfo info(path);
+    openImage(image_, ui_, info.absoluteFilePath(), info.fileName());
     ui_.SetIdleState();
 }

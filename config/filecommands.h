@@ -24,6 +24,8 @@ public:
 
     void mnuSave_Click();
     void mnuOpen_Click();
+    // Open without the dialog, for a file named at start or dropped on the window.
+    void openFile(const QString &path);
 
 private:
     ConfigImage &image_;
