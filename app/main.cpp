@@ -14,6 +14,8 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationName(QStringLiteral("Stowline"));
     QApplication::setOrganizationName(QStringLiteral("Stowline"));
     QApplication::setApplicationVersion(QStringLiteral(STOWLINE_VERSION_TEXT));
+    // Lets the desktop match the window to its launcher and icon (the Wayland app id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.stowline.Stowline"));
     // Qt has taken its own options out; what is left may name one file to open.
     const QStringList args = QApplication::arguments().mid(1);
     if (args.size() > 1 || (args.size() == 1 && args.first().startsWith(QLatin1Char('-')))) {
