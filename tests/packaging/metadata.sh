@@ -29,7 +29,8 @@ trap 'rm -rf "$tmp"' EXIT
 mkdir -p "$tmp/mime/packages"
 cp /usr/share/mime/packages/freedesktop.org.xml "$src/$id.xml" "$tmp/mime/packages/"
 XDG_DATA_DIRS=$tmp update-mime-database "$tmp/mime"
-# globs2 lines are weight:type:pattern[:flags]; a pattern without the cs flag ignores case.
+# globs2 lines are weight:type:pattern[:flags]; a pattern without the cs flag ignores case. The
+# type is the one match of the highest weight; a tie leaves it to content sniffing ("ambiguous").
 best_type() {
     local name=${1,,}
     while IFS=: read -r weight type pattern flags; do
@@ -37,7 +38,7 @@ best_type() {
         [[ $flags == *cs* ]] && [[ $1 != $pattern ]] && continue
         [[ $flags != *cs* ]] && [[ $name != $pattern ]] && continue
         echo "$weight $type"
-    done <"$tmp/mime/globs2" | sort -rn | head -n1 | cut -d' ' -f2
+    done <"$tmp/mime/globs2" | sort -rn | awk 'NR == 1 { w = $1; t = $2 } NR == 2 && $1 == w { t = "ambiguous" } END { print t }'
 }
 for name in PLANT.CCF plant.ccf Plant.Ccf; do
     [ "$(best_type "$name")" = application/x-stowline-ccf ] || fail "$name -> $(best_type "$name")"
