@@ -4,7 +4,8 @@
 #include <QPixmap>
 #include <QString>
 
-// Pictures drawn in code, so they stay crisp at any scale and need no resource files.
+// Pictures drawn in code, so they stay crisp at any scale; the window icon is the application
+// icon's rendered sizes.
 namespace Artwork {
 // 16 x 16 toolbar pictures under the keys "Open", "Save", "Backup", "Restore".
 QIcon toolbarIcon(const QString &key);

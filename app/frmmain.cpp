@@ -8,10 +8,12 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDropEvent>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QLabel>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
@@ -39,6 +41,12 @@ void setText(QLabel *label, const QString &text) {
     label->setAccessibleName(text);
 }
 
+// The one local file a drag carries, or an empty string.
+QString droppedFile(const QMimeData *data) {
+    const QList<QUrl> urls = data ? data->urls() : QList<QUrl>();
+    return urls.size() == 1 && urls.first().isLocalFile() ? urls.first().toLocalFile() : QString();
+}
+
 int clampToInt(qint64 value) {
     return int(qBound(qint64(std::numeric_limits<int>::min()), value,
                       qint64(std::numeric_limits<int>::max())));
@@ -59,6 +67,7 @@ frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
                    Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
     setWindowIcon(Artwork::windowIcon());
+    setAcceptDrops(true);
     buildMenus();
     buildToolBar();
     buildClientArea();
@@ -272,6 +281,20 @@ void frmMain::closeEvent(QCloseEvent *event) {
     event->accept();
 }
 
+void frmMain::dragEnterEvent(QDragEnterEvent *event) {
+    // Busy means an image command is under way; a Restore disables only the toolbar.
+    if (!transferRunning_ && mnuOpen->isEnabled() && !droppedFile(event->mimeData()).isEmpty())
+        event->acceptProposedAction();
+}
+
+void frmMain::dropEvent(QDropEvent *event) {
+    const QString path = droppedFile(event->mimeData());
+    if (transferRunning_ || !mnuOpen->isEnabled() || path.isEmpty())
+        return;
+    event->acceptProposedAction();
+    openFile(path);
+}
+
 void frmMain::runTransfer(void (Transfers::*command)()) {
     // About would hold a transfer inside its wait until closed; it comes back at every end.
     transferRunning_ = true;
@@ -290,6 +313,10 @@ void frmMain::runTransfer(void (Transfers::*command)()) {
 
 void frmMain::mnuOpen_Click() {
     files_.mnuOpen_Click();
+}
+void frmMain::openFile(const QString &path) {
+    if (!transferRunning_)
+        files_.openFile(path);
 }
 void frmMain::mnuSave_Click() {
     files_.mnuSave_Click();

@@ -72,6 +72,8 @@ public:
 
     // Commands
     void mnuOpen_Click();
+    // Open of a given file, as from the command line or a drop; ignored while a transfer runs.
+    void openFile(const QString &path);
     void mnuSave_Click();
     void mnuBackup_Click();
     void mnuRestore_Click();
@@ -102,6 +104,8 @@ public:
 protected:
     bool event(QEvent *event) override;
     void closeEvent(QCloseEvent *event) override;
+    void dragEnterEvent(QDragEnterEvent *event) override;
+    void dropEvent(QDropEvent *event) override;
 
 private:
     void buildMenus();

@@ -167,10 +167,20 @@ void FileCommands::mnuOpen_Click() {
         QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
                        "Files(*.sav)|*.sav"),
         &fileTitle);
-    if (!path.isEmpty()) {
-        QString error;
-        if (!openFrom(path, &error))
-            reportFailure(ui_, QStringLiteral("open"), path, error);
-    }
+    if (!path.isEmpty())
+        openReporting(path);
     ui_.SetIdleState();
+}
+
+void FileCommands::openFile(const QString &path) {
+    ui_.SetBusyState();
+    // The dialog hands over a full path; a name from the command line may be relative.
+    openReporting(QFileInfo(path).absoluteFilePath());
+    ui_.SetIdleState();
+}
+
+void FileCommands::openReporting(const QString &path) {
+    QString error;
+    if (!openFrom(path, &error))
+        reportFailure(ui_, QStringLiteral("open"), path, error);
 }

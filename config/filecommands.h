@@ -25,6 +25,8 @@ public:
 
     void mnuSave_Click();
     void mnuOpen_Click();
+    // Open without the dialog, for a file named at start or dropped on the window.
+    void openFile(const QString &path);
 
     // The steps after the dialog, for every face that already knows the path (the command
     // line, a file named at start or dropped on the window). They show progress but no box;
@@ -37,6 +39,8 @@ public:
     static qint32 savedLength(const ConfigImage &image);
 
 private:
+    void openReporting(const QString &path); // Open's steps after the dialog, box on failure
+
     ConfigImage &image_;
     FileUi &ui_;
 };
