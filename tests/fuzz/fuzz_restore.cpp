@@ -90,11 +90,12 @@ int fuzzRestore(const uint8_t *data, size_t size) {
     image.ControllerType = qint16((setup >> 5) % 3);
     const qint16 typeBefore = image.ControllerType;
 
-    FuzzComm fake(kStartNs);
+    FakeComm fake(kStartNs);
     fake.stepNs = stepNs;
     fake.failOpening = setup & 3;
-    fake.load(schedule);
-    LeanView view;
+    load(fake, schedule);
+    RecordingView view;
+    makeLean(view);
     view.selectedPort = qint16((setup >> 2) % 6);
 
     const qint64 sendable = image.heldLength();
@@ -135,7 +136,7 @@ int fuzzRestore(const uint8_t *data, size_t size) {
         FUZZ_EXPECT(image.ConfigData.isEmpty());
     FUZZ_EXPECT(std::memcmp(buffer.get(), original.constData(), size_t(shape.arraySize)) == 0);
     FUZZ_EXPECT(image.ConfigLength == shape.length && image.ControllerType == typeBefore);
-    FUZZ_EXPECT(!view.configStatus && !view.fileStatus);
+    FUZZ_EXPECT(view.configStatus == kUnset && view.fileStatus == kUnset);
 
     FUZZ_EXPECT(!fake.portOpen());
     const bool guarded = shape.length < 1 || sendable < shape.length;
@@ -177,7 +178,7 @@ int fuzzRestore(const uint8_t *data, size_t size) {
     } else {
         FUZZ_EXPECT(view.lastWasIdle);
         FUZZ_EXPECT(view.warnings.size() <= 1);
-        FUZZ_EXPECT(!view.progressValue || *view.progressValue == 0);
+        FUZZ_EXPECT(view.progressValue == 0);
         // A restore that ended without a report sent everything, checksum included.
         if (!guarded && view.warnings.isEmpty())
             FUZZ_EXPECT(w == firstGen || (secondGenSize && w == secondGen));

@@ -158,134 +158,18 @@ Schedule readSchedule(Input &in, qint64 startNs) {
     return s;
 }
 
-// ---- port
+// ---- port and view
 
-void FuzzComm::load(const Schedule &schedule) {
+void load(FakeComm &fake, const Schedule &schedule) {
     for (const Schedule::Arrival &a : schedule.arrivals)
-        deliverAt(a.timeNs, a.bytes);
-    loseAtNs_ = schedule.loseAtNs;
-    stallAtNs_ = schedule.stallAtNs;
+        fake.deliverAt(a.timeNs, a.bytes);
+    fake.loseAtNs = schedule.loseAtNs;
+    fake.stallAtNs = schedule.stallAtNs;
 }
 
-void FuzzComm::applyEvents() {
-    if (loseAtNs_ && nowNs() >= *loseAtNs_ && !isLost())
-        loseDevice();
-    if (stallAtNs_ && nowNs() >= *stallAtNs_)
-        stallOutput = true;
-}
-
-bool FuzzComm::setPortOpen(bool open) {
-    applyEvents();
-    if (!open)
-        return FakeComm::setPortOpen(false);
-    ++openings;
-    const bool wasFailing = failOpen;
-    failOpen = failOpen || openings == failOpening;
-    const bool opened = FakeComm::setPortOpen(true);
-    failOpen = wasFailing;
-    return opened;
-}
-
-qint16 FuzzComm::InBufferCount() {
-    const qint16 count = FakeComm::InBufferCount();
-    applyEvents();
-    return count;
-}
-
-bool FuzzComm::Output(const QByteArray &bytes) {
-    applyEvents();
-    return FakeComm::Output(bytes);
-}
-
-QByteArray FuzzComm::Input() {
-    applyEvents();
-    return FakeComm::Input();
-}
-
-// ---- view
-
-void LeanView::called(bool idle) {
-    if (stopSeen)
-        ++callsAfterStop;
-    lastWasIdle = idle;
-    if (onCall)
-        onCall();
-}
-
-void LeanView::setStatus(const QString &text) {
-    status = text;
-    called();
-}
-
-void LeanView::setProgressMin(qint64) {
-    called();
-}
-
-void LeanView::setProgressMax(qint64 value) {
-    progressMax = value;
-    called();
-}
-
-void LeanView::setProgressValue(qint64 value) {
-    progressValue = value;
-    called();
-}
-
-void LeanView::setConfigStatus(const QString &text) {
-    configStatus = text;
-    called();
-}
-
-void LeanView::setFileStatus(const QString &text) {
-    fileStatus = text;
-    called();
-}
-
-void LeanView::SetIdleState() {
-    ++idles;
-    status = QStringLiteral("Waiting for Command");
-    called(true);
-}
-
-void LeanView::SetBusyState() {
-    ++busies;
-    called();
-}
-
-QString LeanView::askSaveFileName(const QString &, const QString &) {
-    called();
-    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst().path;
-}
-
-QString LeanView::askOpenFileName(const QString &, const QString &, QString *fileTitle) {
-    called();
-    const FileAnswer answer = fileAnswers.isEmpty() ? FileAnswer{} : fileAnswers.takeFirst();
-    if (fileTitle)
-        *fileTitle = answer.title;
-    return answer.path;
-}
-
-void LeanView::refresh() {
-    ++refreshes;
-    called();
-}
-
-qint16 LeanView::GetSelectedPort() {
-    called();
-    return selectedPort;
-}
-
-void LeanView::showWarning(const QString &title, const QString &text) {
-    warnings << title + QLatin1Char('|') + text;
-    called();
-    if (onWarning)
-        onWarning();
-}
-
-bool LeanView::stopRequested() {
-    if (stop)
-        stopSeen = true;
-    return stop;
+void makeLean(RecordingView &view) {
+    view.keepLog = false;
+    view.configStatus = view.fileStatus = kUnset;
 }
 
 // ---- image

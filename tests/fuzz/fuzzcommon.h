@@ -1,13 +1,11 @@
 #pragma once
 
 // Pieces the fuzz harnesses share: reading structured values out of the fuzzer's bytes, a
-// controller schedule with timed events, a port that can fail a chosen opening, a lean view
-// that keeps only what the checks need, and failure reporting that either aborts (under the
+// controller schedule with timed events, and failure reporting that either aborts (under the
 // fuzzer) or records (under the replay test).
 
 #include "fakecomm.h"
-#include "filecommands.h"
-#include "transferui.h"
+#include "recordingview.h"
 
 #include <QByteArray>
 #include <QList>
@@ -88,81 +86,14 @@ struct Schedule {
 // Reads operations until the input ends: byte chunks, long runs, device loss, stop, stall.
 Schedule readSchedule(Input &in, qint64 startNs);
 
-// ---- the port
+// ---- the port and the view
 
-// The simulated port, failing the n-th opening attempt on request. The schedule's loss and
-// stall take effect at the first port call once their time has come; a loss noticed while
-// counting leaves that count stale, as a device unplugged between two calls would.
-class FuzzComm : public FakeComm {
-public:
-    explicit FuzzComm(qint64 startNs) : FakeComm(startNs) {}
+// Puts the schedule's arrivals, loss and stall on the port; the stop goes to the view.
+void load(FakeComm &fake, const Schedule &schedule);
 
-    int failOpening = 0; // 1: the first opening attempt fails, 2: the second, 0: none
-    int openings = 0;    // opening attempts so far
-
-    void load(const Schedule &schedule); // arrivals and events; stop goes to the view
-
-    bool setPortOpen(bool open) override;
-    qint16 InBufferCount() override;
-    bool Output(const QByteArray &bytes) override;
-    QByteArray Input() override;
-
-private:
-    void applyEvents();
-    std::optional<qint64> loseAtNs_;
-    std::optional<qint64> stallAtNs_;
-};
-
-// ---- the view
-
-// Implements every view interface and remembers just enough for the checks; each call can
-// run a check hook so invariants are tested while the command is still running.
-class LeanView : public FileUi, public TransferUi {
-public:
-    std::function<void()> onCall; // after every view call
-    std::function<void()> onWarning;
-
-    qint16 selectedPort = 1;
-    bool stop = false;
-    bool stopSeen = false;  // stopRequested() has answered true
-    int callsAfterStop = 0; // view calls once the stop was seen
-
-    bool lastWasIdle = false; // the most recent view call was SetIdleState
-    int idles = 0;
-    int busies = 0;
-    QStringList warnings;
-    QString status;
-    std::optional<QString> configStatus; // set when the command wrote it
-    std::optional<QString> fileStatus;
-    std::optional<qint64> progressValue;
-    std::optional<qint64> progressMax;
-    int refreshes = 0;
-
-    struct FileAnswer {
-        QString path;
-        QString title;
-    };
-    QList<FileAnswer> fileAnswers; // taken front first; none left means Cancel
-
-    void setStatus(const QString &text) override;
-    void setProgressMin(qint64 value) override;
-    void setProgressMax(qint64 value) override;
-    void setProgressValue(qint64 value) override;
-    void setConfigStatus(const QString &text) override;
-    void setFileStatus(const QString &text) override;
-    void SetIdleState() override;
-    void SetBusyState() override;
-    QString askSaveFileName(const QString &title, const QString &filter) override;
-    QString askOpenFileName(const QString &title, const QString &filter,
-                            QString *fileTitle) override;
-    void refresh() override;
-    qint16 GetSelectedPort() override;
-    void showWarning(const QString &title, const QString &text) override;
-    bool stopRequested() override;
-
-private:
-    void called(bool idle = false);
-};
+// A view for fuzz runs: no call log, and status texts that tell "never written" apart.
+inline const QString kUnset = QStringLiteral("<unset>");
+void makeLean(RecordingView &view);
 
 // ---- image checks
 
