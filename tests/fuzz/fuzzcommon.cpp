@@ -31,12 +31,6 @@ void fail(const char *what, const char *file, int line) {
     failureHandler(what, file, line);
 }
 
-// ---- input
-
-quint8 Input::byte() {
-    return pos_ < size_ ? quint8(data_[pos_++]) : quint8(0);
-}
-
 quint32 Input::varint() {
     quint32 value = 0;
     for (int shift = 0; shift < 35; shift += 7) {
@@ -53,10 +47,6 @@ QByteArray Input::bytes(qsizetype count) {
     QByteArray out(reinterpret_cast<const char *>(data_ + pos_), qsizetype(n));
     pos_ += n;
     return out;
-}
-
-QByteArray Input::rest() {
-    return bytes(qsizetype(size_ - std::min(pos_, size_)));
 }
 
 qint64 readGapNs(Input &in) {
@@ -79,8 +69,6 @@ QByteArray patternBytes(qsizetype count, quint8 value, bool varied) {
     }
     return out;
 }
-
-// ---- schedule
 
 QByteArray Schedule::streamAfter(qint64 afterNs) const {
     QByteArray out;
@@ -158,8 +146,6 @@ Schedule readSchedule(Input &in, qint64 startNs) {
     return s;
 }
 
-// ---- port and view
-
 void load(FakeComm &fake, const Schedule &schedule) {
     for (const Schedule::Arrival &a : schedule.arrivals)
         fake.deliverAt(a.timeNs, a.bytes);
@@ -171,8 +157,6 @@ void makeLean(RecordingView &view) {
     view.keepLog = false;
     view.configStatus = view.fileStatus = kUnset;
 }
-
-// ---- image
 
 void expectImageSound(const ConfigImage &image, bool ownedArray) {
     FUZZ_EXPECT(image.ConfigLength >= 0);

@@ -1,110 +1,76 @@
 #pragma once
 
-// Pieces the fuzz harnesses share: reading structured values out of the fuzzer's bytes, a
-// controller schedule with timed events, and failure reporting that either aborts (under the
-// fuzzer) or records (under the replay test).
+// What the fuzz harnesses share: values read from the fuzzer's bytes, a controller schedule
+// with timed events, and failures that abort (under the fuzzer) or are recorded (under the
+// replay test).
 
 #include "fakecomm.h"
 #include "recordingview.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
-#include <QStringList>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 
 namespace fuzz {
 
-// ---- failures
-
-// Called for every broken invariant. The default prints and aborts, which is what the fuzzer
-// needs to keep the input; the replay test installs one that records.
 using FailureHandler = void (*)(const char *what, const char *file, int line);
 void setFailureHandler(FailureHandler handler);
 void fail(const char *what, const char *file, int line);
-
 #define FUZZ_EXPECT(cond)                                                                          \
     do {                                                                                           \
         if (!(cond))                                                                               \
             ::fuzz::fail(#cond, __FILE__, __LINE__);                                               \
     } while (false)
 
-// ---- input
-
-// Reads values from the fuzzer's bytes. Past the end every read yields zeros, so any input,
-// however short, describes a complete run.
+// Past the end every read yields zeros, so any input, however short, describes a whole run.
 class Input {
 public:
     Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-
     bool atEnd() const { return pos_ >= size_; }
-    quint8 byte();
+    quint8 byte() { return pos_ < size_ ? quint8(data_[pos_++]) : quint8(0); }
     quint32 varint(); // LEB128, at most five bytes
     quint32 below(quint32 bound) { return bound == 0 ? 0 : varint() % bound; }
     QByteArray bytes(qsizetype count); // fewer when the input ends first
-    QByteArray rest();
+    QByteArray rest() { return bytes(qsizetype(size_ - std::min(pos_, size_))); }
 
 private:
     const uint8_t *data_;
-    size_t size_;
-    size_t pos_ = 0;
+    size_t size_, pos_ = 0;
 };
 
-// A delay: a small number with a unit picked by its two low bits (1 us, 100 us, 10 ms,
-// 100 ms), so both byte-level timing and multi-second gaps take only a byte or two. At most
-// 8 s, twice the longest wait.
+// A delay of at most 8 s: a small number in units of 1 us, 100 us, 10 ms or 100 ms.
 qint64 readGapNs(Input &in);
-
 // Bytes derived from a seed, so a long controller stream costs a few input bytes.
 QByteArray patternBytes(qsizetype count, quint8 value, bool varied);
 
-// ---- the controller's side
-
-// What the controller does, decided up front: timed arrivals (nondecreasing in time) and
-// timed events. Arrivals due at the moment the port opens are dropped by the port.
+// What the controller does, decided up front: timed arrivals and events.
 struct Schedule {
     struct Arrival {
         qint64 timeNs;
         QByteArray bytes;
     };
     QList<Arrival> arrivals;
-    std::optional<qint64> loseAtNs;  // the device is unplugged
-    std::optional<qint64> stopAtNs;  // the user closes the window
-    std::optional<qint64> stallAtNs; // the transmit buffer stops draining
-    qint64 lastNs = 0;               // the latest arrival or event
-    qint64 totalBytes = 0;
-
-    // Every byte that arrives after `afterNs`, in arrival order.
-    QByteArray streamAfter(qint64 afterNs) const;
-    // Rewrites stream byte `index` (counted over all arrivals).
-    void patchByte(qint64 index, quint8 value);
+    std::optional<qint64> loseAtNs, stopAtNs, stallAtNs; // unplugged, window closed, stalled
+    qint64 lastNs = 0, totalBytes = 0;
+    QByteArray streamAfter(qint64 afterNs) const; // every byte arriving after afterNs
+    void patchByte(qint64 index, quint8 value);   // counted over all arrivals
 };
-
-// Reads operations until the input ends: byte chunks, long runs, device loss, stop, stall.
 Schedule readSchedule(Input &in, qint64 startNs);
-
-// ---- the port and the view
-
-// Puts the schedule's arrivals, loss and stall on the port; the stop goes to the view.
+// The schedule's arrivals, loss and stall on the port; the stop is the harness's to apply.
 void load(FakeComm &fake, const Schedule &schedule);
 
-// A view for fuzz runs: no call log, and status texts that tell "never written" apart.
+// A view for long runs: no call log, and status texts that tell "never written" apart.
 inline const QString kUnset = QStringLiteral("<unset>");
 void makeLean(RecordingView &view);
 
-// ---- image checks
-
-// ConfigLength never counts bytes that ConfigData does not hold and index 0 stays zero. For
-// an array the command allocated itself, the terminator must be intact too: a write one past
-// the end clobbers it without touching memory the sanitizer guards.
+// ConfigLength never counts bytes ConfigData does not hold and index 0 stays zero; an array
+// the command allocated keeps its terminator (a write one past the end clobbers it).
 void expectImageSound(const ConfigImage &image, bool ownedArray = true);
 
 } // namespace fuzz
 
-// The harness bodies, callable from the fuzzer entry points and from the replay test.
 int fuzzBackup(const uint8_t *data, size_t size);
 int fuzzRestore(const uint8_t *data, size_t size);
 int fuzzOpen(const uint8_t *data, size_t size);

@@ -34,8 +34,6 @@ class TestCommControl : public QObject {
 private slots:
     void init() { qunsetenv("STOWLINE_COM1"); }
 
-    void lineSettingsParse_data();
-    void lineSettingsParse();
     void bytesBothWays();
     void lineSettingsReachDevice_data();
     void lineSettingsReachDevice();
@@ -45,38 +43,9 @@ private slots:
     void hangUpClosesPortWithoutStorm();
     void openFailures_data();
     void openFailures();
-    void stallCountsAfterTheLine();
     void lineDrainFollowsTheLineRate_data();
     void lineDrainFollowsTheLineRate();
 };
-
-void TestCommControl::lineSettingsParse_data() {
-    QTest::addColumn<QString>("text");
-    QTest::addColumn<QList<int>>("parsed"); // baud, parity, data bits, stop bits; empty: refused
-
-    QTest::newRow("second generation")
-        << "9600,N,8,1" << QList<int>{9600, QSerialPort::NoParity, 8, QSerialPort::OneStop};
-    QTest::newRow("spaces, lower case")
-        << " 19200 , e , 7 , 2 "
-        << QList<int>{19200, QSerialPort::EvenParity, 7, QSerialPort::TwoStop};
-    QTest::newRow("odd, one and a half")
-        << "1200,O,5,1.5"
-        << QList<int>{1200, QSerialPort::OddParity, 5, QSerialPort::OneAndHalfStop};
-    QTest::newRow("mark") << "300,M,6,1"
-                          << QList<int>{300, QSerialPort::MarkParity, 6, QSerialPort::OneStop};
-    for (const char *bad :
-         {"", "9600,N,8", "0,N,8,1", "fast,N,8,1", "9600,X,8,1", "9600,N,9,1", "9600,N,8,3"})
-        QTest::addRow("refused: '%s'", bad) << QString::fromLatin1(bad) << QList<int>();
-}
-
-void TestCommControl::lineSettingsParse() {
-    QFETCH(QString, text);
-    QFETCH(QList<int>, parsed);
-    const std::optional<LineSettings> s = LineSettings::parse(text);
-    const QList<int> got =
-        s ? QList<int>{s->baudRate, s->parity, s->dataBits, s->stopBits} : QList<int>();
-    QCOMPARE(got, parsed);
-}
 
 void TestCommControl::bytesBothWays() {
     // A pseudo-terminal has no modem lines: asserting RTS and asking for RTS/CTS are refused
@@ -364,31 +333,4 @@ void TestCommControl::lineDrainFollowsTheLineRate() {
              qPrintable(QStringLiteral("%1 s left after %2 s").arg(left).arg(spent)));
     port.setPortOpen(false);
     QCOMPARE(port.lineDrainNs(), 0);
-}
-
-// A system queue refills only when nearly empty; on a slow line that takes seconds, which
-// must not count as a stalled controller.
-void TestCommControl::stallCountsAfterTheLine() {
-    PtyPair pty;
-    QVERIFY(pty.ok());
-    QtCommControl port;
-    port.setOutputStallLimitMs(50);
-    port.setSettings(QStringLiteral("115200,N,8,1"));
-    QVERIFY(openOn(port, pty));
-    const QByteArray chunk(QtCommControl::OutBufferSize / 2, 'x');
-    for (int i = 0; i < 16384; ++i) {
-        const qint64 drainMs = port.lineDrainNs() / 1'000'000;
-        QElapsedTimer t;
-        t.start();
-        if (!port.Output(chunk)) {
-            QVERIFY2(
-                t.elapsed() >= 50 + drainMs * 9 / 10,
-                qPrintable(
-                    QStringLiteral("%1 ms with %2 ms on the line").arg(t.elapsed()).arg(drainMs)));
-            // The line model still counted bytes on their way, so the allowance was tested.
-            QVERIFY2(drainMs >= 100, qPrintable(QString::number(drainMs)));
-            return;
-        }
-    }
-    QFAIL("Output never waited on a device that takes nothing");
 }
