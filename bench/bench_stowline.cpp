@@ -7,7 +7,6 @@
 //                       [--trickle-seconds=S] [--quick] [--command=TEXT]
 //                       [--only=GROUP,...]  (transfers, sweep, stalls, trickle, files, startup,
 //                                            costs; a partial run is for trials, not the record)
-#include "../tests/app/scripteddialogs.h"
 #include "eventloopclock.h"
 #include "filecommands.h"
 #include "frmmain.h"
@@ -138,7 +137,7 @@ QString listMs(const std::vector<double> &seconds) {
 // The real main window with its real serial control, answered by scripted dialogs.
 class Window {
 public:
-    ScriptedDialogs dialogs;
+    BenchDialogs dialogs;
     std::unique_ptr<frmMain> w;
     StampedComm *comm = nullptr;
 
