@@ -1139,9 +1139,9 @@ QString Bench::explanations() const {
                                                               : f.note);
     if (!missed.isEmpty())
         out += QStringLiteral("## Misses explained\n\n");
-    QStringList notes_ = missed.values();
-    notes_.sort();
-    for (const QString &note : notes_) {
+    QStringList sections = missed.values();
+    sections.sort();
+    for (const QString &note : sections) {
         const QString text = notes(note);
         out += !text.isEmpty() ? text
                                : QStringLiteral("<a id=\"%1\"></a>\n### %1\n\nMissed in this run, "
