@@ -7,7 +7,6 @@
 //                       [--trickle-seconds=S] [--quick] [--command=TEXT]
 //                       [--only=GROUP,...]  (transfers, sweep, stalls, trickle, files, startup,
 //                                            costs; a partial run is for trials, not the record)
-#include "../tests/app/scripteddialogs.h"
 #include "eventloopclock.h"
 #include "filecommands.h"
 #include "frmmain.h"
@@ -24,6 +23,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSerialPort>
 #include <QSet>
 #include <QTemporaryDir>
@@ -138,7 +138,7 @@ QString listMs(const std::vector<double> &seconds) {
 // The real main window with its real serial control, answered by scripted dialogs.
 class Window {
 public:
-    ScriptedDialogs dialogs;
+    BenchDialogs dialogs;
     std::unique_ptr<frmMain> w;
     StampedComm *comm = nullptr;
 
@@ -187,7 +187,7 @@ private:
     double fileCommand(bool save, qint32 length, bool viaWindow, LoopProbe *probe = nullptr,
                        qint64 *faults = nullptr);
     QString explanations() const;
-    QString method() const;
+    QString notes(const QString &section) const;
 
     Options opt_;
     QTemporaryDir scratch_;
@@ -1087,74 +1087,8 @@ QString ns(double value) {
     return value >= 100 ? QString::number(value, 'f', 0) : QString::number(value, 'f', 1);
 }
 
-QString Bench::method() const {
-    return QStringLiteral(
-        R"(## How each figure is taken
-
-- **Both sides of a transfer** talk to the same simulator binary (`stowline-sim`, started fresh
-  for every run with the same options, full speed unless a rate is given) over a pseudo-terminal,
-  and move the same 186368-byte image; every run checks the bytes that arrived.
-  - *The tool* is the real window `frmMain` in this process, driven by its toolbar buttons with
-    the file dialogs answered by a script, so the real `Transfers` engines, the real
-    `QtCommControl` over `QSerialPort` and the real `EventLoopClock` do the work. Its clock is
-    read by a thin subclass of `QtCommControl`: it starts just before the `Output` call that
-    sends the first command byte of the exchange and stops just after the `Input` call that takes
-    the last byte the exchange waits for. The subclass adds a count and a comparison per call.
-  - *The reference* (`bench_bare`) is a plain C++ program with termios, `read()` and `write()`:
-    it opens the same device, sets it raw, then times from just before writing the same first
-    command byte to just after reading the same last byte. The stream is read with `read()` into
-    one buffer, as much as each call returns; the lock-step exchange is one blocking one-byte `read()` and one `write()` of
-    "A" per byte; a restore hands the whole image to `write()` at once (a loop over partial
-    writes), as a plain program does.
-  - *Fixed waits left out on both sides.* A second-generation Backup first sends the probe "B"
-    and waits its 4 s for a first-generation answer, and a second-generation Restore waits 4 s
-    for the "U" that never comes; these waits are the protocol's, not work, so both clocks start
-    at the second-generation command ("@?" or "@M"). A first-generation exchange has no such wait
-    and is timed from "B" or "R" on both sides, the length exchange included. Opening and setting
-    up the device come before either clock starts.
-  - Runs alternate between the two sides (tool first in odd runs, reference first in even ones);
-    each figure is the median of the run-by-run ratios, so that a change of the machine's load
-    between runs hits both sides of a ratio alike. The lock-step exchange depends on how fast
-    the system wakes a sleeping process, which on this virtual machine swings with the load on
-    the other core; its runs show how far.
-- **Per-byte costs** (the table above the misses) come from loops that each leave out one part
-  of the tool: `bench_bare` writing one byte per `write()` or waiting with `poll()` before each
-  `read()`; a minimal Qt program with `QSerialPort` that moves the bytes one per call with one
-  turn of the event loop per byte; the real `Transfers` engines against a controller held in
-  memory (`MemoryController`: answers at once, its clock skips waits), with a silent view and
-  with the window as the view; and `EventLoopClock::yieldOnce` called in a loop. The lock-step
-  runs of the bare `poll()` loop and the minimal Qt loop are interleaved with the lock-step
-  Backup's own runs.
-- **Stalls**: a 1-ms precise `QTimer` runs in the window's event loop during one run of each
-  transfer at full speed (second-generation runs include their 4-s probe wait; the lock-step
-  Backup uses a shorter image, as its per-byte loop is the same at any length) and during Open and
-  Save of 186368 bytes through the window; the figure is the longest gap between two ticks.
-- **CPU share**: `getrusage(RUSAGE_SELF)` of the process running the window (the simulator is a
-  child process and is not counted) over the wall time of a window of the data phase, while the
-  simulator paces both directions at 960 bytes/s; the transfer is then ended by stopping the
-  simulator. The full image at 960 bytes/s would take 194 s; the window shown is long enough for
-  the pacing to settle.
-- **Open and Save**: click to idle through the window (`OpenButton` / `SaveButton`, the scripted
-  dialog answering at once), so the repaint before the copy and the rename of the finished file
-  are in; Save writes through `QSaveFile`, whose commit flushes the file to disk before it
-  replaces the old one. The reference is a plain program doing the same with the system calls
-  (`read()` into a buffer; `write()`, `fdatasync()`, `rename()`). The growth figure uses the
-  file commands alone over sizes from 64 KiB to 64 MiB (in the plot). Open builds each new
-  image in fresh memory while the old one is still held, so that a failed Open leaves the old
-  image; the page faults counted in the table show what the fresh memory costs, which the bare
-  loop, reusing the buffer it has just freed, mostly does not pay.
-- **Start-up**: from the moment this process starts the program (`fork`/`exec`, dynamic loading
-  included) to the first paint, (a) for `bench_startup`, which starts exactly as `app/main.cpp`
-  and stamps the first Paint event of the main window and the event-loop turn after it, and
-  (b) for the real `stowline` binary on the X server, watched from outside by `bench_xwatch`
-  (first frame of its window that is not one flat colour). Memory is `VmHWM` (peak resident set)
-  and `VmRSS` one second after the first paint. MB here means 10^6 bytes.
-)");
-}
-
 QString Bench::explanations() const {
     auto c = [this](const char *key) { return costs_.value(QLatin1String(key), NAN); };
-    auto times = [](double a, double b) { return QString::number(a / b, 'f', a / b < 10 ? 2 : 0); };
     QString out = QStringLiteral("## Where the time goes, per image byte\n\n"
                                  "| Path | ns per byte |\n|---|---|\n");
     auto row = [&](const QString &what, double value) {
@@ -1196,166 +1130,65 @@ QString Bench::explanations() const {
         c("yield"));
     out += QLatin1Char('\n');
 
-    if (facts_.contains(QStringLiteral("trickle-ended-restore2"))) {
-        out += QStringLiteral(
-                   "<a id=\"slow-restore\"></a>\n### Found on the way: a Restore into the "
-                   "simulator at 960 bytes/s ends with the no-response box\n\n"
-                   "The Restore at the line's pace ended %1 s after the click with \"Controller "
-                   "Failed to respond\", after %2 bytes had gone out, although the simulator was "
-                   "still taking bytes. In the data phase the device took no byte for as long as "
-                   "%3 s at a time. A pseudo-terminal whose reader drains it slowly takes new "
-                   "bytes only in bursts: the kernel moves more into the reader's 4-KiB buffer "
-                   "only once the reader has emptied it down to a few bytes, which at 960 "
-                   "bytes/s takes over 4 s, and until then the writer is neither woken nor "
-                   "given room. The port layer gives up on a transmit buffer that stays full for "
-                   "4 s, so it reports a stalled controller. A UART, which frees room byte by "
-                   "byte, does not do this; the simulator on a pseudo-terminal does. The CPU "
-                   "figure for the Restore covers the part of the data phase before the end.\n\n")
-                   .arg(facts_.value(QStringLiteral("trickle-ended-restore2")),
-                        facts_.value(QStringLiteral("trickle-moved-restore2")),
-                        facts_.value(QStringLiteral("trickle-still-restore2")));
-    }
-
+    if (facts_.contains(QStringLiteral("trickle-ended-restore2")))
+        out += notes(QStringLiteral("slow-restore"));
     QSet<QString> missed;
     for (const Figure &f : figures_)
         if (!f.met() && !f.note.isEmpty())
-            missed.insert(f.note);
-    if (missed.isEmpty())
-        return out;
-    out += QStringLiteral("## Misses explained\n\n");
-    if (missed.contains(QStringLiteral("backup2"))) {
-        out +=
-            QStringLiteral(
-                "<a id=\"backup2\"></a>\n### Second-generation Backup at full pty speed\n\n"
-                "The reference takes the stream at %1 ns per byte: the simulator writes the "
-                "image into the pseudo-terminal in large pieces and each `read()` takes all that "
-                "has arrived. This Backup takes its bytes one at a time: one receive count, one "
-                "`Input` of one byte and one clock reading per byte, each byte only once the "
-                "next one waits. The engines alone, run against a controller in memory that "
-                "answers at once (no port, no system call, no event loop), already need %2 ns "
-                "per byte, %3 times the whole reference. No port layer and no event loop can "
-                "take the tool below that floor, so the target of 1.0 cannot be met by an "
-                "engine of this shape on this machine.\n\n"
-                "Above the floor: the window's progress bar, which the Backup moves before "
-                "every byte, adds %4 ns per byte (engines with the window as the view, still in "
-                "memory); a minimal Qt program that reads one byte per call with one turn of "
-                "the event loop per byte needs %5 ns per byte by itself; the tool needs %6. "
-                "Profiles of full-speed runs taken while this suite was written (`perf "
-                "record -g`) put the time in `poll()` and the kernel's tty read path, in "
-                "GLib's main-loop iteration and in `QProgressBar::setValue`, not in the "
-                "engine's own work.\n\n"
-                "What bounds a technician's Backup is the line: at 9600 baud a byte takes "
-                "1041667 ns, %7 times the tool's cost at full pty speed.\n\n")
-                .arg(ns(c("bare-backup2")), ns(c("floor-backup2")),
-                     times(c("floor-backup2"), c("bare-backup2")),
-                     ns(c("window-backup2") - c("floor-backup2")), ns(c("qt-backup2")),
-                     ns(c("tool-backup2")), times(1e9 / kLine9600, c("tool-backup2")));
-    }
-    if (missed.contains(QStringLiteral("restore1")) ||
-        missed.contains(QStringLiteral("restore2"))) {
-        out += QStringLiteral(
-                   "<a id=\"restore1\"></a><a id=\"restore2\"></a>\n### Restore at full pty "
-                   "speed\n\n"
-                   "The reference hands the whole image to `write()` at once: %1 ns per byte. The "
-                   "Restore sends one byte per `Output` and gives the window a turn after each; "
-                   "the port layer passes each byte to the system at once, so that it goes out "
-                   "even while nothing yields. A bare program that does only that, one byte per "
-                   "`write()`, needs %2 ns per byte, %3 times the bulk reference; a minimal Qt "
-                   "program that writes and flushes one byte and turns the event loop once per "
-                   "byte needs %4. A Restore that sends byte by byte therefore cannot come "
-                   "within 1.2 times a bulk write on this machine, whatever the rest of the "
-                   "tool costs. The engines' own work is %5 ns per byte; the tool needs %6.\n\n"
-                   "At the first generation's 57600 baud the line needs 173611 ns per byte, %7 "
-                   "times the tool's cost at full pty speed.\n\n")
-                   .arg(ns(c("bare-restore1")), ns(c("bare-write-per-byte")),
-                        times(c("bare-write-per-byte"), c("bare-restore1")), ns(c("qt-restore1")),
-                        ns(c("floor-restore1")), ns(c("tool-restore1")),
-                        times(1e9 / kLine57600, c("tool-restore1")));
-    }
-    if (missed.contains(QStringLiteral("backup1"))) {
-        out +=
-            QStringLiteral(
-                "<a id=\"backup1\"></a>\n### Lock-step Backup\n\n"
-                "Each byte is one round trip through the pseudo-terminal and the simulator: "
-                "%1 ns in the bare loop, which sleeps in a blocking `read()`. The tool must "
-                "keep the window alive while a byte is on its way, so it waits in the event "
-                "loop through the Qt serial port. A minimal Qt program that does just that "
-                "(write \"A\", flush, run the event loop until the next byte is there, read "
-                "it) needs %2 ns per round trip, %3 times the bare loop, before any engine or "
-                "window work. The tool needs %4 ns, %5 times that minimal loop. The difference "
-                "to the reference lies in the Qt serial port and the event loop (in the "
-                "profiles: socket notifiers switched on and off and a GLib main-loop iteration "
-                "around each sleep), which no change to the engine can remove. Waiting as such is "
-                "not the cost: the bare loop that calls `poll()` before each `read()`, as an "
-                "event loop does, needs %6 ns. Round "
-                "trips on this virtual machine vary widely from run to run with the load on "
-                "the other core (see the runs in the table).\n\n")
-                .arg(ns(c("bare-backup1")), ns(c("qt-backup1")),
-                     times(c("qt-backup1"), c("bare-backup1")), ns(c("tool-backup1")),
-                     times(c("tool-backup1"), c("qt-backup1")), ns(c("bare-poll-backup1")));
-    }
-    if (missed.contains(QStringLiteral("save"))) {
-        out += QStringLiteral(
-                   "<a id=\"save\"></a>\n### Save of 186368 bytes\n\n"
-                   "Save writes the new file beside the old one, has the system put it on the "
-                   "disk, and only then puts it in the old one's place, so that a crash or a full "
-                   "disk never leaves the user without a file. The click-to-idle time was %1; the "
-                   "file commands alone took %2. A bare program doing the same (`write()`, "
-                   "`fdatasync()`, `rename()`) took %3 in the same run, and %4 without "
-                   "`fdatasync()`. The time is the disk's: waiting for the data to be on the "
-                   "disk costs what it costs on this machine, and leaving the wait out would "
-                   "trade the user's old file for a few milliseconds.\n\n")
-                   .arg(formatDuration(c("file-window-Save")), formatDuration(c("file-layer-Save")),
-                        formatDuration(c("file-bare-Save")),
-                        formatDuration(c("file-bare-noflush-Save")));
-    }
-    if (missed.contains(QStringLiteral("open"))) {
-        out += QStringLiteral(
-                   "<a id=\"open\"></a>\n### Open of 186368 bytes\n\n"
-                   "The click-to-idle time was %1, of which the file commands took %2 (a bare "
-                   "`read()` of the file: %3); the rest is the one repaint of the window that "
-                   "Open makes before it copies, so that the new file name shows.\n\n")
-                   .arg(formatDuration(c("file-window-Open")), formatDuration(c("file-layer-Open")),
-                        formatDuration(c("file-bare-Open")));
-    }
-    if (missed.contains(QStringLiteral("growth"))) {
-        out += QStringLiteral(
-            "<a id=\"growth\"></a>\n### Growth of Open and Save with size\n\n"
-            "See the sizes in the measured column: the file commands move the file in pieces "
-            "of 1 MiB, with the progress bar set ten times, so their own work per byte does "
-            "not depend on the size. The cost per byte of any program rises from sizes that "
-            "fit the processor's caches to sizes that do not, and with fresh memory that the "
-            "system must first provide: Open builds the new image beside the old one, and "
-            "the page faults in the measured column are what that memory costs. The bare loop "
-            "shows how much the same file costs a plain program on this machine.\n\n");
-    }
-    if (missed.contains(QStringLiteral("cpu"))) {
-        out += QStringLiteral(
-                   "<a id=\"cpu\"></a>\n### CPU share at 960 bytes/s\n\n"
-                   "The simulator hands over a few bytes every few milliseconds, and the tool "
-                   "wakes for each batch: %1 sleeps per second in the Backup (%2 µs of CPU per "
-                   "wake-up), %3 in the Restore. Each wake-up is a context switch and a pass "
-                   "through the event loop; what one costs on this virtual machine depends on "
-                   "what else runs on it (see the load average above), and the share moves with "
-                   "it from run to run.\n\n")
-                   .arg(facts_.value(QStringLiteral("trickle-wakes-backup2")),
-                        facts_.value(QStringLiteral("trickle-wake-us-backup2")),
-                        facts_.value(QStringLiteral("trickle-wakes-restore2")));
-    }
-    for (const Figure &f : figures_) {
-        if (f.met() || f.note.isEmpty() || !missed.contains(f.note) ||
-            QStringList{QStringLiteral("backup2"), QStringLiteral("restore1"),
-                        QStringLiteral("restore2"), QStringLiteral("backup1"),
-                        QStringLiteral("cpu"), QStringLiteral("save"), QStringLiteral("open"),
-                        QStringLiteral("growth")}
-                .contains(f.note))
-            continue;
-        missed.remove(f.note);
-        out += QStringLiteral("<a id=\"%1\"></a>\n### %2\n\nMissed in this run, with nothing "
-                              "measured here to explain it; see the measured column.\n\n")
-                   .arg(f.note, f.what);
+            missed.insert(f.note == QLatin1String("restore2") ? QStringLiteral("restore1")
+                                                              : f.note);
+    if (!missed.isEmpty())
+        out += QStringLiteral("## Misses explained\n\n");
+    QStringList sections = missed.values();
+    sections.sort();
+    for (const QString &note : sections) {
+        const QString text = notes(note);
+        out += !text.isEmpty() ? text
+                               : QStringLiteral("<a id=\"%1\"></a>\n### %1\n\nMissed in this run, "
+                                                "with nothing measured here to explain it; see "
+                                                "the measured column.\n\n")
+                                     .arg(note);
     }
     return out;
+}
+
+// A section of bench/report.md with this run's figures in place of its placeholders.
+QString Bench::notes(const QString &section) const {
+    QFile file(QStringLiteral(STOWLINE_BENCH_NOTES));
+    const QString all =
+        file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    const QString marker = QStringLiteral("<!-- section:") + section + QStringLiteral(" -->\n");
+    const qsizetype begin = all.indexOf(marker);
+    if (begin < 0)
+        return {};
+    QString text =
+        all.mid(begin + marker.size(),
+                all.indexOf(QLatin1String("<!-- section:"), begin + 1) - begin - marker.size());
+    auto c = [this](const QString &key) {
+        return key == QLatin1String("line9600")    ? 1e9 / kLine9600
+               : key == QLatin1String("line57600") ? 1e9 / kLine57600
+                                                   : costs_.value(key, NAN);
+    };
+    static const QRegularExpression placeholder(QStringLiteral("\\{(ns|x|d|fact):([^}]*)\\}"));
+    for (QRegularExpressionMatch m = placeholder.match(text); m.hasMatch();
+         m = placeholder.match(text)) {
+        const QString kind = m.captured(1), key = m.captured(2);
+        QString value;
+        if (kind == QLatin1String("fact")) {
+            value = facts_.value(key);
+        } else if (kind == QLatin1String("d")) {
+            value = formatDuration(c(key));
+        } else if (kind == QLatin1String("x")) {
+            const double ratio =
+                c(key.section(QLatin1Char('/'), 0, 0)) / c(key.section(QLatin1Char('/'), 1, 1));
+            value = QString::number(ratio, 'f', ratio < 10 ? 2 : 0);
+        } else {
+            const QStringList terms = key.split(QStringLiteral(" - "));
+            value = ns(terms.size() == 2 ? c(terms[0]) - c(terms[1]) : c(key));
+        }
+        text.replace(m.capturedStart(), m.capturedLength(), value);
+    }
+    return text;
 }
 
 bool Bench::write() {
@@ -1383,7 +1216,7 @@ bool Bench::write() {
                   .arg(facts_.value(QStringLiteral("real-binary")));
     md += QStringLiteral("![Time against image size](%1)\n\n").arg(plotName);
     md += explanations();
-    md += method();
+    md += notes(QStringLiteral("method"));
 
     QFile out(opt_.markdown);
     if (!out.open(QIODevice::WriteOnly | QIODevice::Truncate)) {

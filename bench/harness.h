@@ -5,6 +5,7 @@
 // longest gap, the window's serial control with a clock on its first command byte and its last
 // read, a view that shows nothing, and the file operations of a plain program.
 
+#include "dialogs.h"
 #include "filecommands.h"
 #include "qtcommcontrol.h"
 #include "transferui.h"
@@ -17,6 +18,7 @@
 #include <QString>
 #include <QStringList>
 #include <QTimer>
+#include <functional>
 #include <vector>
 
 namespace bench {
@@ -128,6 +130,28 @@ public:
         warnings << title + QLatin1Char('|') + text;
     }
     bool stopRequested() override { return false; }
+};
+
+// The window's boxes and file dialogs, answered without showing anything: file dialogs from a
+// list, warnings recorded.
+class BenchDialogs : public Dialogs {
+public:
+    QStringList fileAnswers; // next file dialog answers; none left = Cancel
+    QStringList asked;       // "<title>|<text>" of each warning
+    std::function<void()> duringWarning;
+
+    void warning(QWidget *, const QString &title, const QString &text) override {
+        asked << title + QLatin1Char('|') + text;
+        if (duringWarning)
+            duringWarning();
+    }
+    bool question(QWidget *, const QString &, const QString &) override { return false; }
+    QString saveFileName(QWidget *, const QString &, const QString &) override { return next(); }
+    QString openFileName(QWidget *, const QString &, const QString &) override { return next(); }
+    QStringList warnings() const { return asked; }
+
+private:
+    QString next() { return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst(); }
 };
 
 // Voluntary context switches of this process so far: how often it went to sleep.

@@ -10,7 +10,7 @@ build=${STOWLINE_BENCH_BUILD_DIR:-build-bench}
 case $build in /*) ;; *) build=$root/$build ;; esac
 
 STOWLINE_BUILD_DIR=$build \
-    STOWLINE_CMAKE_ARGS="${STOWLINE_CMAKE_ARGS:-} -DCMAKE_BUILD_TYPE=Release -DSTOWLINE_BUILD_TESTS=OFF" \
+    STOWLINE_CMAKE_ARGS="${STOWLINE_CMAKE_ARGS:-} -DCMAKE_BUILD_TYPE=Release -DSTOWLINE_BUILD_TESTS=OFF -DSTOWLINE_BUILD_BENCH=ON" \
     bash tools/setup.sh
 
 mkdir -p docs

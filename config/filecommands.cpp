@@ -116,12 +116,12 @@ bool FileCommands::openFrom(const QString &path, QString *error) {
         return false;
     }
 
+    ui_.refresh();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
         return false;
     }
-    ui_.refresh();
     showCopyRange(ui_, QStringLiteral("Loading Controller Configuration from file"), length);
     const bool complete = ConfigFile::readPaced(file, fresh.data() + 1, length, progressTo(ui_));
     ui_.setProgressValue(0);

@@ -119,25 +119,6 @@ private slots:
             QCOMPARE(bytes.indexOf('\0'), limit < length ? limit : -1);
         }
     }
-
-    void pathTail_data() {
-        QTest::addColumn<QString>("path");
-        QTest::addColumn<QString>("tail");
-        const QString sixty = QString(52, QLatin1Char('d')) + QStringLiteral("/img.CCF");
-        QTest::newRow("short") << QStringLiteral("/tmp/a.CCF") << QStringLiteral("/tmp/a.CCF");
-        QTest::newRow("exactly 60") << sixty << sixty;
-        QTest::newRow("61") << QStringLiteral("/") + sixty << sixty;
-        // U+1F4BE takes two UTF-16 units but is one character.
-        const QString disk = QString::fromUtf8("\xF0\x9F\x92\xBE");
-        QTest::newRow("surrogate pair kept whole")
-            << QStringLiteral("/x") + disk + sixty.mid(1) << disk + sixty.mid(1);
-    }
-
-    void pathTail() {
-        QFETCH(QString, path);
-        QFETCH(QString, tail);
-        QCOMPARE(ConfigFile::pathTail(path), tail);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestConfigFile)

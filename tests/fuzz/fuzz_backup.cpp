@@ -4,10 +4,9 @@
 // Input: a setup byte (which opening fails, ControllerType before, port number), the time one
 // yield takes, the image held before, then the controller schedule.
 //
-// Announced lengths from 2^18 to 2^31 - 1 are cut below 2^18 here: they differ from shorter
-// ones only in the size of one allocation, and letting each run fill up to 2 GiB would make
-// the fuzzer spend its time in memset (or stop at its malloc limit). Lengths of 2^31 and more,
-// which must be refused, stay as the input says.
+// Announced lengths from 2^18 to 2^31 - 1 are cut below 2^18: they differ from shorter ones
+// only in the size of one allocation, and filling up to 2 GiB per run would starve the fuzzer.
+// Lengths of 2^31 and more, which must be refused, stay as the input says.
 
 #include "fuzzcommon.h"
 #include "transfers.h"
@@ -19,18 +18,6 @@ namespace {
 using namespace fuzz;
 
 constexpr qint64 kStartNs = 1'000 * FakeComm::kSec;
-constexpr quint32 kLargestAnnounced = (quint32(1) << 18) - 1;
-
-ConfigImage imageBefore(quint8 shape, qint16 controllerType) {
-    ConfigImage image;
-    const qsizetype size = shape % 8;
-    if (size > 0) {
-        image.ConfigData = QByteArray(1, '\0') + patternBytes(size - 1, shape, true);
-        image.ConfigLength = qint32((shape >> 3) % size);
-    }
-    image.ControllerType = controllerType;
-    return image;
-}
 
 quint32 littleEndianAt(const QByteArray &bytes, qsizetype at) {
     quint32 n = 0;
@@ -39,45 +26,37 @@ quint32 littleEndianAt(const QByteArray &bytes, qsizetype at) {
     return n;
 }
 
-// Keeps the length a first-generation controller announces (its first four bytes) below
-// kLargestAnnounced unless it is 2^31 or more.
-void capAnnouncedLength(Schedule &schedule) {
-    const QByteArray stream = schedule.streamAfter(kStartNs);
-    if (stream.size() < 4)
-        return;
-    const quint32 announced = littleEndianAt(stream, 0);
-    if (announced <= kLargestAnnounced || announced > quint32(std::numeric_limits<qint32>::max()))
-        return;
-    const qint64 dropped = schedule.totalBytes - stream.size(); // due as the port opens
-    schedule.patchByte(dropped + 3, 0);
-    schedule.patchByte(dropped + 2, quint8(stream.at(2)) & 0x03);
-}
-
-// "B", then either "U" and one "A" per image byte taken, or "@?".
-bool plausibleBackupOutput(const QByteArray &written, quint32 announced) {
-    if (written.isEmpty() || written == "B" || written == "B@?")
-        return true;
-    if (!written.startsWith("BU"))
-        return false;
-    const qsizetype acks = written.size() - 2;
-    return quint32(acks) <= announced && written.count('A') == acks;
-}
-
 } // namespace
 
 int fuzzBackup(const uint8_t *data, size_t size) {
     Input in(data, size);
     const quint8 setup = in.byte();
     const qint64 stepNs = (1 + in.byte()) * FakeComm::kUs;
-    ConfigImage image = imageBefore(in.byte(), qint16((setup >> 2) % 3));
+    const quint8 shape = in.byte();
+    ConfigImage image;
+    if (shape % 8 > 0) {
+        image.ConfigData = QByteArray(1, '\0') + patternBytes(shape % 8 - 1, shape, true);
+        image.ConfigLength = qint32((shape >> 3) % (shape % 8));
+    }
+    image.ControllerType = qint16((setup >> 2) % 3);
     Schedule schedule = readSchedule(in, kStartNs);
-    capAnnouncedLength(schedule);
+    QByteArray stream = schedule.streamAfter(kStartNs);
+    if (stream.size() >= 4) {
+        const quint32 announced = littleEndianAt(stream, 0);
+        if (announced >= (1u << 18) && announced <= quint32(std::numeric_limits<qint32>::max())) {
+            const qint64 dropped = schedule.totalBytes - stream.size(); // due as the port opens
+            schedule.patchByte(dropped + 3, 0);
+            schedule.patchByte(dropped + 2, quint8(stream.at(2)) & 0x03);
+            stream = schedule.streamAfter(kStartNs);
+        }
+    }
 
-    FuzzComm fake(kStartNs);
+    FakeComm fake(kStartNs);
     fake.stepNs = stepNs;
     fake.failOpening = setup & 3;
-    fake.load(schedule);
-    LeanView view;
+    load(fake, schedule);
+    RecordingView view;
+    makeLean(view);
     view.selectedPort = qint16((setup >> 4) % 6);
 
     const ConfigImage before = image;
@@ -88,57 +67,50 @@ int fuzzBackup(const uint8_t *data, size_t size) {
     qsizetype writtenAtStop = -1;
     int refusedAtStop = 0;
     fake.onTick = [&] {
-        ++ticks;
         if (schedule.stopAtNs && fake.nowNs() >= *schedule.stopAtNs && !view.stop) {
             view.stop = true;
             writtenAtStop = fake.written.size();
             refusedAtStop = fake.refusedOutputs;
         }
         expectImageSound(image);
-        if (!overran && (ticks > tickBudget || fake.nowNs() > timeBudgetNs)) {
+        if (!overran && (++ticks > tickBudget || fake.nowNs() > timeBudgetNs)) {
             overran = true;
             fail("Backup ran past its time budget", __FILE__, __LINE__);
             view.stop = true; // ends any wait, so the run still finishes
         }
     };
     view.onCall = [&] { expectImageSound(image); };
+    Transfers(fake, fake, view, image).mnuBackup_Click();
 
-    Transfers transfers(fake, fake, view, image);
-    transfers.mnuBackup_Click();
-
-    FUZZ_EXPECT(!fake.portOpen());
-    FUZZ_EXPECT(!fake.props.isEmpty() && fake.props.last() == QLatin1String("PortOpen=0"));
+    FUZZ_EXPECT(!fake.portOpen() && fake.props.value(fake.props.size() - 1) == "PortOpen=0");
     expectImageSound(image);
-    const QByteArray stream = schedule.streamAfter(kStartNs);
+    // "B", then either "U" and one "A" per image byte taken, or "@?".
+    const QByteArray &w = fake.written;
+    const quint32 announced = stream.size() >= 4 ? littleEndianAt(stream, 0) : 0;
     FUZZ_EXPECT(
-        plausibleBackupOutput(fake.written, stream.size() >= 4 ? littleEndianAt(stream, 0) : 0));
+        w.isEmpty() || w == "B" || w == "B@?" ||
+        (w.startsWith("BU") && quint32(w.size() - 2) <= announced && w.count('A') == w.size() - 2));
     if (view.stopSeen) {
         FUZZ_EXPECT(view.callsAfterStop == 0);
-        FUZZ_EXPECT(fake.written.size() == writtenAtStop && fake.refusedOutputs == refusedAtStop);
+        FUZZ_EXPECT(w.size() == writtenAtStop && fake.refusedOutputs == refusedAtStop);
     } else {
-        FUZZ_EXPECT(view.lastWasIdle);
-        FUZZ_EXPECT(view.warnings.size() <= 1);
-        FUZZ_EXPECT(!view.progressValue || *view.progressValue == 0);
+        FUZZ_EXPECT(view.lastWasIdle && view.warnings.size() <= 1 && view.progressValue == 0);
     }
-
-    const bool replaced = image.ConfigData.constData() != before.ConfigData.constData();
-    if (!replaced) {
+    if (image.ConfigData.constData() == before.ConfigData.constData()) {
         // Untouched, or dropped: never a different count over the old bytes.
         FUZZ_EXPECT(image.ConfigLength == before.ConfigLength || image.ConfigLength == 0);
     } else if (image.ConfigLength > 0) {
         // A held image is a complete upload, and it is shown as such.
-        FUZZ_EXPECT(view.configStatus == byteCountText(image.ConfigLength));
-        if (image.ControllerType == 1) {
-            // First generation: the bytes after the four length bytes, as they came.
-            const qint32 n = image.ConfigLength;
-            FUZZ_EXPECT(stream.size() >= 4 + qsizetype(n));
-            FUZZ_EXPECT(littleEndianAt(stream, 0) == quint32(n));
+        const qint32 n = image.ConfigLength;
+        FUZZ_EXPECT(view.configStatus == byteCountText(n));
+        if (image.ControllerType == 1) { // the bytes after the length, as they came
+            FUZZ_EXPECT(stream.size() >= 4 + qsizetype(n) && announced == quint32(n));
             FUZZ_EXPECT(image.ConfigData.mid(1) == stream.mid(4, n));
             if (view.warnings.isEmpty() && !view.stopSeen)
                 FUZZ_EXPECT(stream.size() > 4 + qsizetype(n) &&
                             quint8(stream.at(4 + n)) == xorOf(stream.mid(4, n)));
         } else {
-            FUZZ_EXPECT(image.ControllerType == 2 && image.ConfigLength == kSecondGenerationLength);
+            FUZZ_EXPECT(image.ControllerType == 2 && n == kSecondGenerationLength);
         }
     }
     return 0;

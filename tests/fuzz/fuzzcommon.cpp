@@ -31,12 +31,6 @@ void fail(const char *what, const char *file, int line) {
     failureHandler(what, file, line);
 }
 
-// ---- input
-
-quint8 Input::byte() {
-    return pos_ < size_ ? quint8(data_[pos_++]) : quint8(0);
-}
-
 quint32 Input::varint() {
     quint32 value = 0;
     for (int shift = 0; shift < 35; shift += 7) {
@@ -53,10 +47,6 @@ QByteArray Input::bytes(qsizetype count) {
     QByteArray out(reinterpret_cast<const char *>(data_ + pos_), qsizetype(n));
     pos_ += n;
     return out;
-}
-
-QByteArray Input::rest() {
-    return bytes(qsizetype(size_ - std::min(pos_, size_)));
 }
 
 qint64 readGapNs(Input &in) {
@@ -79,8 +69,6 @@ QByteArray patternBytes(qsizetype count, quint8 value, bool varied) {
     }
     return out;
 }
-
-// ---- schedule
 
 QByteArray Schedule::streamAfter(qint64 afterNs) const {
     QByteArray out;
@@ -158,137 +146,17 @@ Schedule readSchedule(Input &in, qint64 startNs) {
     return s;
 }
 
-// ---- port
-
-void FuzzComm::load(const Schedule &schedule) {
+void load(FakeComm &fake, const Schedule &schedule) {
     for (const Schedule::Arrival &a : schedule.arrivals)
-        deliverAt(a.timeNs, a.bytes);
-    loseAtNs_ = schedule.loseAtNs;
-    stallAtNs_ = schedule.stallAtNs;
+        fake.deliverAt(a.timeNs, a.bytes);
+    fake.loseAtNs = schedule.loseAtNs;
+    fake.stallAtNs = schedule.stallAtNs;
 }
 
-void FuzzComm::applyEvents() {
-    if (loseAtNs_ && nowNs() >= *loseAtNs_ && !isLost())
-        loseDevice();
-    if (stallAtNs_ && nowNs() >= *stallAtNs_)
-        stallOutput = true;
+void makeLean(RecordingView &view) {
+    view.keepLog = false;
+    view.configStatus = view.fileStatus = kUnset;
 }
-
-bool FuzzComm::setPortOpen(bool open) {
-    applyEvents();
-    if (!open)
-        return FakeComm::setPortOpen(false);
-    ++openings;
-    const bool wasFailing = failOpen;
-    failOpen = failOpen || openings == failOpening;
-    const bool opened = FakeComm::setPortOpen(true);
-    failOpen = wasFailing;
-    return opened;
-}
-
-qint16 FuzzComm::InBufferCount() {
-    const qint16 count = FakeComm::InBufferCount();
-    applyEvents();
-    return count;
-}
-
-bool FuzzComm::Output(const QByteArray &bytes) {
-    applyEvents();
-    return FakeComm::Output(bytes);
-}
-
-QByteArray FuzzComm::Input() {
-    applyEvents();
-    return FakeComm::Input();
-}
-
-// ---- view
-
-void LeanView::called(bool idle) {
-    if (stopSeen)
-        ++callsAfterStop;
-    lastWasIdle = idle;
-    if (onCall)
-        onCall();
-}
-
-void LeanView::setStatus(const QString &text) {
-    status = text;
-    called();
-}
-
-void LeanView::setProgressMin(qint64) {
-    called();
-}
-
-void LeanView::setProgressMax(qint64 value) {
-    progressMax = value;
-    called();
-}
-
-void LeanView::setProgressValue(qint64 value) {
-    progressValue = value;
-    called();
-}
-
-void LeanView::setConfigStatus(const QString &text) {
-    configStatus = text;
-    called();
-}
-
-void LeanView::setFileStatus(const QString &text) {
-    fileStatus = text;
-    called();
-}
-
-void LeanView::SetIdleState() {
-    ++idles;
-    status = QStringLiteral("Waiting for Command");
-    called(true);
-}
-
-void LeanView::SetBusyState() {
-    ++busies;
-    called();
-}
-
-QString LeanView::askSaveFileName(const QString &, const QString &) {
-    called();
-    return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst().path;
-}
-
-QString LeanView::askOpenFileName(const QString &, const QString &, QString *fileTitle) {
-    called();
-    const FileAnswer answer = fileAnswers.isEmpty() ? FileAnswer{} : fileAnswers.takeFirst();
-    if (fileTitle)
-        *fileTitle = answer.title;
-    return answer.path;
-}
-
-void LeanView::refresh() {
-    ++refreshes;
-    called();
-}
-
-qint16 LeanView::GetSelectedPort() {
-    called();
-    return selectedPort;
-}
-
-void LeanView::showWarning(const QString &title, const QString &text) {
-    warnings << title + QLatin1Char('|') + text;
-    called();
-    if (onWarning)
-        onWarning();
-}
-
-bool LeanView::stopRequested() {
-    if (stop)
-        stopSeen = true;
-    return stop;
-}
-
-// ---- image
 
 void expectImageSound(const ConfigImage &image, bool ownedArray) {
     FUZZ_EXPECT(image.ConfigLength >= 0);

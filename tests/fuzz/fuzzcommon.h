@@ -1,179 +1,76 @@
 #pragma once
 
-// Pieces the fuzz harnesses share: reading structured values out of the fuzzer's bytes, a
-// controller schedule with timed events, a port that can fail a chosen opening, a lean view
-// that keeps only what the checks need, and failure reporting that either aborts (under the
-// fuzzer) or records (under the replay test).
+// What the fuzz harnesses share: values read from the fuzzer's bytes, a controller schedule
+// with timed events, and failures that abort (under the fuzzer) or are recorded (under the
+// replay test).
 
 #include "fakecomm.h"
-#include "filecommands.h"
-#include "transferui.h"
+#include "recordingview.h"
 
 #include <QByteArray>
 #include <QList>
-#include <QString>
-#include <QStringList>
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 
 namespace fuzz {
 
-// ---- failures
-
-// Called for every broken invariant. The default prints and aborts, which is what the fuzzer
-// needs to keep the input; the replay test installs one that records.
 using FailureHandler = void (*)(const char *what, const char *file, int line);
 void setFailureHandler(FailureHandler handler);
 void fail(const char *what, const char *file, int line);
-
 #define FUZZ_EXPECT(cond)                                                                          \
     do {                                                                                           \
         if (!(cond))                                                                               \
             ::fuzz::fail(#cond, __FILE__, __LINE__);                                               \
     } while (false)
 
-// ---- input
-
-// Reads values from the fuzzer's bytes. Past the end every read yields zeros, so any input,
-// however short, describes a complete run.
+// Past the end every read yields zeros, so any input, however short, describes a whole run.
 class Input {
 public:
     Input(const uint8_t *data, size_t size) : data_(data), size_(size) {}
-
     bool atEnd() const { return pos_ >= size_; }
-    quint8 byte();
+    quint8 byte() { return pos_ < size_ ? quint8(data_[pos_++]) : quint8(0); }
     quint32 varint(); // LEB128, at most five bytes
     quint32 below(quint32 bound) { return bound == 0 ? 0 : varint() % bound; }
     QByteArray bytes(qsizetype count); // fewer when the input ends first
-    QByteArray rest();
+    QByteArray rest() { return bytes(qsizetype(size_ - std::min(pos_, size_))); }
 
 private:
     const uint8_t *data_;
-    size_t size_;
-    size_t pos_ = 0;
+    size_t size_, pos_ = 0;
 };
 
-// A delay: a small number with a unit picked by its two low bits (1 us, 100 us, 10 ms,
-// 100 ms), so both byte-level timing and multi-second gaps take only a byte or two. At most
-// 8 s, twice the longest wait.
+// A delay of at most 8 s: a small number in units of 1 us, 100 us, 10 ms or 100 ms.
 qint64 readGapNs(Input &in);
-
 // Bytes derived from a seed, so a long controller stream costs a few input bytes.
 QByteArray patternBytes(qsizetype count, quint8 value, bool varied);
 
-// ---- the controller's side
-
-// What the controller does, decided up front: timed arrivals (nondecreasing in time) and
-// timed events. Arrivals due at the moment the port opens are dropped by the port.
+// What the controller does, decided up front: timed arrivals and events.
 struct Schedule {
     struct Arrival {
         qint64 timeNs;
         QByteArray bytes;
     };
     QList<Arrival> arrivals;
-    std::optional<qint64> loseAtNs;  // the device is unplugged
-    std::optional<qint64> stopAtNs;  // the user closes the window
-    std::optional<qint64> stallAtNs; // the transmit buffer stops draining
-    qint64 lastNs = 0;               // the latest arrival or event
-    qint64 totalBytes = 0;
-
-    // Every byte that arrives after `afterNs`, in arrival order.
-    QByteArray streamAfter(qint64 afterNs) const;
-    // Rewrites stream byte `index` (counted over all arrivals).
-    void patchByte(qint64 index, quint8 value);
+    std::optional<qint64> loseAtNs, stopAtNs, stallAtNs; // unplugged, window closed, stalled
+    qint64 lastNs = 0, totalBytes = 0;
+    QByteArray streamAfter(qint64 afterNs) const; // every byte arriving after afterNs
+    void patchByte(qint64 index, quint8 value);   // counted over all arrivals
 };
-
-// Reads operations until the input ends: byte chunks, long runs, device loss, stop, stall.
 Schedule readSchedule(Input &in, qint64 startNs);
+// The schedule's arrivals, loss and stall on the port; the stop is the harness's to apply.
+void load(FakeComm &fake, const Schedule &schedule);
 
-// ---- the port
+// A view for long runs: no call log, and status texts that tell "never written" apart.
+inline const QString kUnset = QStringLiteral("<unset>");
+void makeLean(RecordingView &view);
 
-// The simulated port, failing the n-th opening attempt on request. The schedule's loss and
-// stall take effect at the first port call once their time has come; a loss noticed while
-// counting leaves that count stale, as a device unplugged between two calls would.
-class FuzzComm : public FakeComm {
-public:
-    explicit FuzzComm(qint64 startNs) : FakeComm(startNs) {}
-
-    int failOpening = 0; // 1: the first opening attempt fails, 2: the second, 0: none
-    int openings = 0;    // opening attempts so far
-
-    void load(const Schedule &schedule); // arrivals and events; stop goes to the view
-
-    bool setPortOpen(bool open) override;
-    qint16 InBufferCount() override;
-    bool Output(const QByteArray &bytes) override;
-    QByteArray Input() override;
-
-private:
-    void applyEvents();
-    std::optional<qint64> loseAtNs_;
-    std::optional<qint64> stallAtNs_;
-};
-
-// ---- the view
-
-// Implements every view interface and remembers just enough for the checks; each call can
-// run a check hook so invariants are tested while the command is still running.
-class LeanView : public FileUi, public TransferUi {
-public:
-    std::function<void()> onCall; // after every view call
-    std::function<void()> onWarning;
-
-    qint16 selectedPort = 1;
-    bool stop = false;
-    bool stopSeen = false;  // stopRequested() has answered true
-    int callsAfterStop = 0; // view calls once the stop was seen
-
-    bool lastWasIdle = false; // the most recent view call was SetIdleState
-    int idles = 0;
-    int busies = 0;
-    QStringList warnings;
-    QString status;
-    std::optional<QString> configStatus; // set when the command wrote it
-    std::optional<QString> fileStatus;
-    std::optional<qint64> progressValue;
-    std::optional<qint64> progressMax;
-    int refreshes = 0;
-
-    struct FileAnswer {
-        QString path;
-        QString title;
-    };
-    QList<FileAnswer> fileAnswers; // taken front first; none left means Cancel
-
-    void setStatus(const QString &text) override;
-    void setProgressMin(qint64 value) override;
-    void setProgressMax(qint64 value) override;
-    void setProgressValue(qint64 value) override;
-    void setConfigStatus(const QString &text) override;
-    void setFileStatus(const QString &text) override;
-    void SetIdleState() override;
-    void SetBusyState() override;
-    QString askSaveFileName(const QString &title, const QString &filter) override;
-    QString askOpenFileName(const QString &title, const QString &filter,
-                            QString *fileTitle) override;
-    void refresh() override;
-    qint16 GetSelectedPort() override;
-    void showWarning(const QString &title, const QString &text) override;
-    bool stopRequested() override;
-
-private:
-    void called(bool idle = false);
-};
-
-// ---- image checks
-
-// ConfigLength never counts bytes that ConfigData does not hold and index 0 stays zero. For
-// an array the command allocated itself, the terminator must be intact too: a write one past
-// the end clobbers it without touching memory the sanitizer guards.
+// ConfigLength never counts bytes ConfigData does not hold and index 0 stays zero; an array
+// the command allocated keeps its terminator (a write one past the end clobbers it).
 void expectImageSound(const ConfigImage &image, bool ownedArray = true);
 
 } // namespace fuzz
 
-// The harness bodies, callable from the fuzzer entry points and from the replay test.
 int fuzzBackup(const uint8_t *data, size_t size);
 int fuzzRestore(const uint8_t *data, size_t size);
 int fuzzOpen(const uint8_t *data, size_t size);

@@ -28,6 +28,14 @@ struct Rig {
     ConfigImage image, kept;
     Transfers transfers{fake, fake, view, image};
 
+    // Runs `step` after each byte the controller took, before the controller answers.
+    void onOutput(const std::function<void(const QByteArray &)> &step) {
+        fake.onOutput = [feed = fake.onOutput, step](const QByteArray &bytes) {
+            step(bytes);
+            if (feed)
+                feed(bytes);
+        };
+    }
     void checkEndedIdle() const {
         QVERIFY(!fake.portOpen());
         QCOMPARE(fake.props.last(), QStringLiteral("PortOpen=0"));
@@ -40,7 +48,6 @@ struct Rig {
         QCOMPARE(image.ConfigData, kept.ConfigData);
         QCOMPARE(image.ConfigLength, kept.ConfigLength);
         QCOMPARE(image.ControllerType, kept.ControllerType);
-        QCOMPARE(view.linesStartingWith("config:") + view.linesStartingWith("file:"),
-                 QStringList());
+        QCOMPARE(view.linesWith("config:") + view.linesWith("file:"), QStringList());
     }
 };

@@ -1,17 +1,8 @@
 #include "transferrig.h"
 
-#include <functional>
-
-Q_DECLARE_METATYPE(FirstGenController)
-
 namespace {
 const QByteArray kOldImage("\0old", 4);
-const QStringList kStartSetUp{"CommPort=1",    "Settings=57600,N,8,1", "RTSEnable=1",
-                              "Handshaking=2", "InBufferSize=32000",   "InBufferCount=0",
-                              "InputLen=1",    "InputMode=1",          "PortOpen=1"};
-const QStringList kType2SetUp{"CommPort=1",         "Settings=9600,N,8,1", "RTSEnable=1",
-                              "InBufferSize=32000", "InBufferCount=0",     "InputLen=1",
-                              "InputMode=1",        "PortOpen=1"};
+const QString kHandedOver = QStringLiteral("handed over");
 } // namespace
 
 class TestBackup : public QObject {
@@ -19,7 +10,6 @@ class TestBackup : public QObject {
 private slots:
     void firstGeneration_data();
     void firstGeneration();
-    void firstGenerationSequence();
     void secondGeneration_data();
     void secondGeneration();
     void lineSettingsCarryOver();
@@ -30,70 +20,62 @@ private slots:
 };
 
 void TestBackup::firstGeneration_data() {
-    QTest::addColumn<FirstGenController>("controller");
+    QTest::addColumn<QStringList>("sim"); // the controller's faults, as simulator options
     QTest::addColumn<QString>("warning");
     QTest::addColumn<QByteArray>("written");
     QTest::addColumn<int>("length");
-    QTest::addColumn<QByteArray>("data"); // ConfigData afterwards
     QTest::addColumn<QString>("configStatus");
-    const auto row = [](const char *name, const FirstGenController &controller,
-                        const QString &warning, const QByteArray &written, int length,
-                        const QByteArray &data, const char *configStatus) {
-        QTest::newRow(name) << controller << warning << written << length << data
+    const auto row = [](const char *name, const QStringList &sim, const QString &warning,
+                        const QByteArray &written, int length, const char *configStatus) {
+        QTest::newRow(name) << sim << warning << written << length
                             << QString::fromLatin1(configStatus);
     };
-    const auto abc = [](const std::function<void(FirstGenController &)> &change) {
-        FirstGenController controller(QByteArray("abc"));
-        change(controller);
-        return controller;
-    };
-    const auto asIs = [](FirstGenController &) {};
-    const QByteArray held("\0abc", 4);
-    const QByteArray big = randomBytes(10000);
-
-    row("checksum matches", abc(asIs), {}, "BUAAA", 3, held, "3 bytes");
+    const QString badLength =
+        QStringLiteral("ERROR Message|Error : Controller announced an invalid length (%1 bytes)");
+    row("checksum matches", {}, {}, "BUAAA", 3, "3 bytes");
     // 10000 = 0x2710: the length's bytes are read least significant first.
-    row("10000 bytes", FirstGenController(big), {}, "BU" + QByteArray(10000, 'A'), 10000,
-        QByteArray(1, '\0') + big, "10000 bytes");
-    row("checksum differs", abc([](auto &c) { c.checksumOverride = 0x61; }), kBadChecksum, "BUAAA",
-        3, held, "3 bytes");
-    row("no checksum", abc([](auto &c) { c.sendChecksum = false; }), kNoResponse, "BUAAA", 3, held,
-        "3 bytes");
-    row("byte 2 missing", abc([](auto &c) { c.sendOnly = 1; }), kNoResponse, "BUA", 0,
-        QByteArray("\0a\0\0", 4), "Empty");
-    row("length 0", FirstGenController(), "Error|Bad File System", "B", 0, kOldImage, "Empty");
-    row("length 2^31", abc([](auto &c) { c.probeReply = QByteArray("\0\0\0\x80", 4); }),
-        "ERROR Message|Error : Controller announced an invalid length (2147483648 bytes)", "B", 0,
-        kOldImage, "Empty");
-    row("length 2^32-1", abc([](auto &c) { c.probeReply = QByteArray("\xFF\xFF\xFF\xFF", 4); }),
-        "ERROR Message|Error : Controller announced an invalid length (4294967295 bytes)", "B", 0,
-        kOldImage, "Empty");
+    row("10000 bytes", {"--generate=10000"}, {}, "BU" + QByteArray(10000, 'A'), 10000,
+        "10000 bytes");
+    row("checksum differs", {"--bad-checksum"}, kBadChecksum, "BUAAA", 3, "3 bytes");
+    row("no checksum", {"--silent-at=checksum"}, kNoResponse, "BUAAA", 3, "3 bytes");
+    row("byte 2 missing", {"--stop-after=1"}, kNoResponse, "BUA", 0, "Empty");
+    row("length 0", {"--length=0"}, "Error|Bad File System", "B", 0, "Empty");
+    row("length 2^31", {"--length=2147483648"}, badLength.arg(2147483648LL), "B", 0, "Empty");
+    row("length 2^32-1", {"--length=4294967295"}, badLength.arg(4294967295LL), "B", 0, "Empty");
+    // Anything but exactly four bytes makes it a second-generation controller, here silent.
+    row("3-byte probe reply", {"--short-probe"}, kNoResponse, "B@?", 0, "Empty");
+    row("5-byte probe reply", {"--long-probe"}, kNoResponse, "B@?", 0, "Empty");
 }
 
 void TestBackup::firstGeneration() {
-    QFETCH(FirstGenController, controller);
+    QFETCH(QStringList, sim);
     QFETCH(QString, warning);
     QFETCH(QByteArray, written);
     QFETCH(int, length);
-    QFETCH(QByteArray, data);
     QFETCH(QString, configStatus);
 
     Rig rig;
-    controller.attach(rig.fake);
+    SimLink controller(rig.fake, sim,
+                       sim.isEmpty() || sim.first() != "--generate=10000" ? QByteArray("abc")
+                                                                          : QByteArray());
     rig.transfers.mnuBackup_Click();
 
     QCOMPARE(rig.view.warnings, warning.isEmpty() ? QStringList() : QStringList{warning});
     QCOMPARE(rig.fake.written, written);
-    QCOMPARE(rig.image.ControllerType, qint16(1));
+    QCOMPARE(rig.image.ControllerType, qint16(written.contains('@') ? 2 : 1));
     QCOMPARE(rig.image.ConfigLength, length);
-    QCOMPARE(rig.image.ConfigData, data);
     QCOMPARE(rig.view.configStatus, configStatus);
     rig.checkEndedIdle();
-    if (length > 0) { // the bar moves at every byte
+    if (written == "B")
+        QCOMPARE(rig.image.ConfigData, kOldImage);
+    if (length > 0) { // the bar moves at every byte, and the image is what was served
+        QCOMPARE(rig.image.ConfigData, QByteArray(1, '\0') + controller.image);
         QList<qint64> values;
         for (qint64 k = 0; k < length; ++k)
             values << k;
         QCOMPARE(rig.view.progressValues(), values << 0);
+        QCOMPARE(rig.view.linesWith("status:Uploading"),
+                 QStringList{"status:Uploading Controller Configuration (" + configStatus + ")"});
     }
     // A failure's box comes after the status line has gone back to idle.
     if (!warning.isEmpty() && warning != kBadChecksum) {
@@ -102,48 +84,39 @@ void TestBackup::firstGeneration() {
     }
 }
 
-void TestBackup::firstGenerationSequence() {
-    Rig rig;
-    FirstGenController controller(QByteArray("abc"));
-    controller.attach(rig.fake);
-    rig.transfers.mnuBackup_Click();
-
-    QCOMPARE(
-        rig.view.log,
-        QStringList({"busy", "status:Initiating Backup with Controller",
-                     "status:Handshaking with Controller",
-                     "status:Uploading Controller Configuration (3 bytes)", "config:Empty", "min:0",
-                     "max:2", "value:0", "value:1", "value:2", "value:0", "config:3 bytes",
-                     "status:Validating Checksum", "status:Waiting for Command", "idle"}));
-    QCOMPARE(rig.fake.props, kStartSetUp + QStringList{"PortOpen=0"});
-}
-
 void TestBackup::secondGeneration_data() {
-    QTest::addColumn<QByteArray>("probeReply"); // what answers "B"
-    QTest::addColumn<qint64>("streamLength");   // -1: image and one more byte
+    QTest::addColumn<QStringList>("sim");
+    QTest::addColumn<QByteArray>("probeReply"); // what answers "B" before the stream
     QTest::addColumn<qint64>("byteGapNs");
-    QTest::addColumn<bool>("held");
+    QTest::addColumn<qint64>("taken"); // bytes taken before the two-second limit; -1 all
 
-    QTest::newRow("silent probe, full stream") << QByteArray() << -1LL << 0LL << true;
-    QTest::newRow("3-byte probe reply") << QByteArray("abc") << -1LL << 0LL << true;
-    QTest::newRow("5-byte probe reply") << QByteArray("abcde") << -1LL << 0LL << true;
-    QTest::newRow("paced at 9600 baud") << QByteArray() << -1LL << 1041667LL << true;
-    QTest::newRow("exactly 186368 bytes") << QByteArray() << 186368LL << 0LL << false;
-    QTest::newRow("stops after 1000 bytes") << QByteArray() << 1000LL << 0LL << false;
-    QTest::newRow("no reply to @?") << QByteArray() << 0LL << 0LL << false;
+    QTest::newRow("full stream") << QStringList() << QByteArray() << 0LL << -1LL;
+    QTest::newRow("3 bytes answer the probe") << QStringList() << QByteArray("abc") << 0LL << -1LL;
+    QTest::newRow("paced at 9600 baud") << QStringList() << QByteArray() << 1041667LL << -1LL;
+    // Each byte is taken only once the next one is there.
+    QTest::newRow("exactly 186368 bytes") << QStringList{"--trailing=0"} << QByteArray() << 0LL
+                                          << qint64(kSecondGenerationLength - 1);
+    QTest::newRow("stops after 1000 bytes")
+        << QStringList{"--stop-after=1000"} << QByteArray() << 0LL << 999LL;
+    QTest::newRow("no reply to @?") << QStringList{"--stop-after=0"} << QByteArray() << 0LL << 0LL;
+    // No checksum guards this stream: bytes in front of it shift the whole image unnoticed.
+    QTest::newRow("garbage before the stream")
+        << QStringList{"--garbage=xy"} << QByteArray() << 0LL << -1LL;
 }
 
 void TestBackup::secondGeneration() {
+    QFETCH(QStringList, sim);
     QFETCH(QByteArray, probeReply);
-    QFETCH(qint64, streamLength);
     QFETCH(qint64, byteGapNs);
-    QFETCH(bool, held);
+    QFETCH(qint64, taken);
 
     Rig rig;
-    const QByteArray image = randomBytes(kSecondGenerationLength);
-    SecondGenController controller(image);
-    controller.streamLength = streamLength;
+    SimLink controller(rig.fake, QStringList{"--generation=2"} + sim);
     controller.byteGapNs = byteGapNs;
+    rig.onOutput([&](const QByteArray &bytes) {
+        if (bytes == "B")
+            rig.fake.deliverAfter(kMs, probeReply);
+    });
     // When the last wait for a byte began (to within one yield), and when the box came.
     qint64 lastWaitBegan = 0, boxAt = 0;
     qsizetype logSize = 0;
@@ -154,39 +127,33 @@ void TestBackup::secondGeneration() {
         }
     };
     rig.view.onWarning = [&] { boxAt = rig.fake.nowNs(); };
-    rig.fake.onOutput = [&](const QByteArray &bytes) {
-        if (bytes == "B")
-            rig.fake.deliverAfter(kMs, probeReply);
-        controller.receive(rig.fake, bytes);
-    };
     rig.transfers.mnuBackup_Click();
 
     QCOMPARE(rig.image.ControllerType, qint16(2));
     QCOMPARE(rig.fake.written, QByteArray("B@?"));
-    QCOMPARE(rig.fake.props,
-             kStartSetUp + QStringList{"PortOpen=0"} + kType2SetUp + QStringList{"PortOpen=0"});
+    QCOMPARE(rig.fake.writes.last().settings, QStringLiteral("9600,N,8,1"));
     QCOMPARE(rig.view.progressMax, kSecondGenerationLength);
-    QCOMPARE(rig.view.linesStartingWith("status:Uploading"),
+    QCOMPARE(rig.view.linesWith("status:Uploading"),
              QStringList{"status:Uploading Controller Configuration (186368 bytes)"});
     QCOMPARE(rig.image.ConfigData.size(), qsizetype(kSecondGenerationLength) + 1);
-    QCOMPARE(rig.image.ConfigData.at(0), '\0');
     const QList<qint64> values = rig.view.progressValues();
     rig.checkEndedIdle();
-    if (held) {
+    if (taken < 0) {
         QCOMPARE(rig.view.warnings, QStringList());
         QCOMPARE(rig.image.ConfigLength, kSecondGenerationLength);
-        QCOMPARE(rig.image.ConfigData.mid(1), image);
+        const QByteArray garbage = sim.isEmpty() ? QByteArray() : QByteArray("xy");
+        QCOMPARE(rig.image.ConfigData.mid(1),
+                 (garbage + controller.image).left(kSecondGenerationLength));
         QCOMPARE(rig.view.configStatus, QStringLiteral("186368 bytes"));
         QCOMPARE(values.size(), kSecondGenerationLength + 1);
         QCOMPARE(values.at(values.size() - 2), kSecondGenerationLength - 1);
     } else {
-        const qsizetype taken = qMax<qint64>(0, streamLength - 1);
         QCOMPARE(rig.view.warnings, QStringList{kNoResponse});
         QCOMPARE(rig.image.ConfigLength, 0);
-        QCOMPARE(rig.view.configStatus, QStringLiteral("Empty"));
+        QCOMPARE(rig.view.configStatus, QStringLiteral("Empty")); // nothing held any more
         QCOMPARE(rig.image.ConfigData.mid(1),
-                 image.left(taken) + QByteArray(kSecondGenerationLength - taken, '\0'));
-        QCOMPARE(values.at(values.size() - 2), qint64(taken));
+                 controller.image.left(taken) + QByteArray(kSecondGenerationLength - taken, 0));
+        QCOMPARE(values.at(values.size() - 2), taken);
         // Each byte has two seconds from the moment the one before it was taken.
         QVERIFY(boxAt - lastWaitBegan > 2 * kSec);
         QVERIFY(boxAt - lastWaitBegan < 2 * kSec + 2 * rig.fake.stepNs);
@@ -197,13 +164,12 @@ void TestBackup::secondGeneration() {
 // left the line at 9600, the next probe still goes out at 57600 and the Backup succeeds.
 void TestBackup::lineSettingsCarryOver() {
     Rig rig;
-    SecondGenController second(randomBytes(kSecondGenerationLength));
-    second.attach(rig.fake);
-    rig.transfers.mnuBackup_Click();
+    {
+        SimLink second(rig.fake, {"--generation=2"});
+        rig.transfers.mnuBackup_Click();
+    }
     QCOMPARE(rig.fake.writes.first().settings, QStringLiteral("57600,N,8,1"));
-
-    FirstGenController first(QByteArray("xyz"));
-    first.attach(rig.fake);
+    SimLink first(rig.fake, {}, "xyz");
     const qsizetype before = rig.fake.writes.size();
     rig.transfers.mnuBackup_Click();
     QCOMPARE(rig.fake.writes.at(before).bytes, QByteArray("B"));
@@ -213,69 +179,61 @@ void TestBackup::lineSettingsCarryOver() {
 
 void TestBackup::openFailure_data() {
     QTest::addColumn<int>("port");
-    QTest::addColumn<bool>("failsSecondOpen"); // the second-generation set-up
+    QTest::addColumn<int>("failing"); // which opening fails: the second is the hand-over
     QTest::addColumn<QString>("text");
-    QTest::newRow("Com 2") << 2 << false
-                           << "Error : Cannot open Com 2 (/dev/ttyS1): Permission denied";
-    QTest::newRow("no port chosen") << 0 << false << "Error : Cannot open Com 0: Permission denied";
+    QTest::newRow("Com 2") << 2 << 1 << "Error : Cannot open Com 2 (/dev/ttyS1): Permission denied";
+    QTest::newRow("no port chosen") << 0 << 1 << "Error : Cannot open Com 0: Permission denied";
     QTest::newRow("second set-up")
-        << 4 << true << "Error : Cannot open Com 4 (/dev/ttyS3): Permission denied";
+        << 4 << 2 << "Error : Cannot open Com 4 (/dev/ttyS3): Permission denied";
 }
 
 void TestBackup::openFailure() {
     QFETCH(int, port);
-    QFETCH(bool, failsSecondOpen);
+    QFETCH(int, failing);
     QFETCH(QString, text);
 
     Rig rig;
     rig.view.selectedPort = qint16(port);
-    if (failsSecondOpen)
-        rig.fake.onOutput = [&](const QByteArray &) { rig.fake.failOpen = true; };
-    else
-        rig.fake.failOpen = true;
+    rig.fake.failOpening = failing;
     rig.transfers.mnuBackup_Click();
 
-    QCOMPARE(rig.fake.written, QByteArray(failsSecondOpen ? "B" : ""));
+    QCOMPARE(rig.fake.written, QByteArray(failing == 2 ? "B" : ""));
     QStringList tail{"status:Waiting for Command", "warning:ERROR Message|" + text, "idle"};
-    if (failsSecondOpen) // the old image is gone already: nothing held, nothing shown
+    if (failing == 2) // the old image is gone already: nothing held, nothing shown
         tail = QStringList{tail[0], tail[1], "config:Empty", "value:0", tail[2]};
     // Not even busy when the first opening fails.
-    QCOMPARE(failsSecondOpen ? rig.view.log.mid(rig.view.log.size() - tail.size()) : rig.view.log,
+    QCOMPARE(failing == 2 ? rig.view.log.mid(rig.view.log.size() - tail.size()) : rig.view.log,
              tail);
     rig.checkEndedIdle();
     // The old image is kept unless the second generation had already replaced it.
-    QCOMPARE(rig.image.ConfigLength, failsSecondOpen ? 0 : 3);
-    QCOMPARE(rig.image.ControllerType, qint16(failsSecondOpen ? 2 : 0));
+    QCOMPARE(rig.image.ConfigLength, failing == 2 ? 0 : 3);
+    QCOMPARE(rig.image.ControllerType, qint16(failing == 2 ? 2 : 0));
 }
 
 void TestBackup::interrupted_data() {
-    QTest::addColumn<bool>("secondGeneration");
+    QTest::addColumn<int>("generation");
     QTest::addColumn<bool>("stop");   // else the device goes away
     QTest::addColumn<int>("atValue"); // once the progress has got this far; -1: in the probe
     QTest::addColumn<int>("length");
 
-    QTest::newRow("stop in probe") << false << true << -1 << 3;
-    QTest::newRow("stop in upload") << false << true << 50 << 0;
-    QTest::newRow("stop in stream") << true << true << 500 << 0;
-    QTest::newRow("lost in probe") << false << false << -1 << 3;
-    QTest::newRow("lost in upload") << false << false << 50 << 0;
-    QTest::newRow("lost in stream") << true << false << 500 << 0;
+    QTest::newRow("stop in probe") << 1 << true << -1 << 3;
+    QTest::newRow("stop in upload") << 1 << true << 50 << 0;
+    QTest::newRow("stop in stream") << 2 << true << 500 << 0;
+    QTest::newRow("lost in probe") << 1 << false << -1 << 3;
+    QTest::newRow("lost in upload") << 1 << false << 50 << 0;
+    QTest::newRow("lost in stream") << 2 << false << 500 << 0;
 }
 
 void TestBackup::interrupted() {
-    QFETCH(bool, secondGeneration);
+    QFETCH(int, generation);
     QFETCH(bool, stop);
     QFETCH(int, atValue);
     QFETCH(int, length);
 
     Rig rig;
-    FirstGenController first(randomBytes(100));
-    SecondGenController second(randomBytes(kSecondGenerationLength));
-    second.byteGapNs = kMs;
-    if (secondGeneration)
-        second.attach(rig.fake);
-    else
-        first.attach(rig.fake);
+    SimLink controller(rig.fake, {QStringLiteral("--generation=%1").arg(generation),
+                                  generation == 1 ? "--generate=100" : "--trailing=1"});
+    controller.byteGapNs = kMs;
     qsizetype logAtStop = -1, writesAtStop = -1;
     rig.fake.onTick = [&] {
         const bool due =

@@ -15,37 +15,29 @@ void FakeComm::deliverAt(qint64 timeNs, const QByteArray &bytes) {
 void FakeComm::loseDevice() {
     lost_ = true;
     arrivals_.clear();
+    clearRx();
+}
+
+void FakeComm::applyEvents() {
+    if (loseAtNs && now_ >= *loseAtNs && !lost_)
+        loseDevice();
+    if (stallAtNs && now_ >= *stallAtNs)
+        stallOutput = true;
+}
+
+void FakeComm::clearRx() {
     rx_.clear();
     rxHead_ = 0;
 }
 
-qsizetype FakeComm::pending() const {
-    qsizetype n = 0;
-    for (const Arrival &a : arrivals_)
-        n += a.bytes.size() - a.taken;
-    return n;
-}
-
-QStringList FakeComm::lastSetUp() const {
-    qsizetype end = props.size();
-    while (end > 0 && props.at(end - 1) != QLatin1String("PortOpen=1"))
-        --end;
-    qsizetype begin = end > 0 ? end - 1 : 0;
-    while (begin > 0 && !props.at(begin - 1).startsWith(QLatin1String("PortOpen=")))
-        --begin;
-    return props.mid(begin, end - begin);
-}
-
 qsizetype FakeComm::room() const {
-    const qsizetype capacity = inBufferSize > 0 ? inBufferSize : 1024;
-    return std::max<qsizetype>(0, capacity - waiting());
+    return std::max<qsizetype>(0, (inBufferSize > 0 ? inBufferSize : 1024) - waiting());
 }
 
 void FakeComm::deliverDue() {
-    if (!portOpen()) {
-        dropDue();
-        return;
-    }
+    applyEvents();
+    if (!portOpen())
+        return dropDue();
     while (!arrivals_.empty() && arrivals_.front().timeNs <= now_) {
         Arrival &a = arrivals_.front();
         const qsizetype n = std::min(room(), a.bytes.size() - a.taken);
@@ -67,70 +59,36 @@ void FakeComm::dropDue() {
         arrivals_.pop_front();
 }
 
-void FakeComm::setCommPort(qint16 port) {
-    commPort = port;
-    props << QStringLiteral("CommPort=%1").arg(port);
-}
-
 void FakeComm::setSettings(const QString &value) {
     settings = value;
     props << QStringLiteral("Settings=") + value;
 }
 
-void FakeComm::setRTSEnable(bool on) {
-    rtsEnable = on;
-    props << QStringLiteral("RTSEnable=%1").arg(on ? 1 : 0);
-}
-
-void FakeComm::setHandshaking(qint32 mode) {
-    handshaking = mode;
-    props << QStringLiteral("Handshaking=%1").arg(mode);
-}
-
-void FakeComm::setInBufferSize(qint16 size) {
-    inBufferSize = size;
-    props << QStringLiteral("InBufferSize=%1").arg(size);
-}
-
 void FakeComm::setInBufferCount(qint16 count) {
-    props << QStringLiteral("InBufferCount=%1").arg(count);
-    if (count == 0) {
-        rx_.clear();
-        rxHead_ = 0;
-    }
-}
-
-void FakeComm::setInputLen(qint16 len) {
-    inputLen = len;
-    props << QStringLiteral("InputLen=%1").arg(len);
-}
-
-void FakeComm::setInputMode(qint32 mode) {
-    inputMode = mode;
-    props << QStringLiteral("InputMode=%1").arg(mode);
+    if (count == 0)
+        clearRx();
 }
 
 bool FakeComm::setPortOpen(bool open) {
+    applyEvents();
     props << QStringLiteral("PortOpen=%1").arg(open ? 1 : 0);
+    clearRx();
     if (!open) {
         open_ = false;
-        rx_.clear();
-        rxHead_ = 0;
         dropDue();
         // A controller part-way through a block held back by flow control gives it up.
         if (!arrivals_.empty() && arrivals_.front().taken > 0)
             arrivals_.pop_front();
         return true;
     }
-    if (failOpen || lost_) {
-        openError_ = lost_ ? QStringLiteral("No such file or directory") : failReason;
-        open_ = false;
-        return false;
+    ++openings;
+    if (failOpen || lost_ || openings == failOpening) {
+        openError_ = lost_ ? QStringLiteral("No such file or directory")
+                           : QStringLiteral("Permission denied");
+        return open_ = false;
     }
     openError_.clear();
     open_ = true;
-    rx_.clear();
-    rxHead_ = 0;
     dropDue();
     return true;
 }
@@ -140,10 +98,14 @@ QString FakeComm::deviceName() const {
 }
 
 qint16 FakeComm::InBufferCount() {
-    return portOpen() ? qint16(waiting()) : qint16(0);
+    // A loss noticed while counting leaves the count stale, as between two real calls.
+    const qint16 count = portOpen() ? qint16(waiting()) : qint16(0);
+    applyEvents();
+    return count;
 }
 
 bool FakeComm::Output(const QByteArray &bytes) {
+    applyEvents();
     if (!portOpen() || stallOutput) {
         ++refusedOutputs;
         return false;
@@ -156,6 +118,7 @@ bool FakeComm::Output(const QByteArray &bytes) {
 }
 
 QByteArray FakeComm::Input() {
+    applyEvents();
     if (!portOpen())
         return {};
     const qsizetype n = inputLen > 0 ? std::min<qsizetype>(inputLen, waiting()) : waiting();
@@ -176,11 +139,51 @@ void FakeComm::idleUntil(qint64 deadlineNs) {
     qint64 until = deadlineNs;
     if (!arrivals_.empty() && portOpen() && room() > 0)
         until = std::min(until, arrivals_.front().timeNs);
+    for (const std::optional<qint64> &event : {loseAtNs, stallAtNs})
+        if (event && *event > now_)
+            until = std::min(until, *event);
     now_ = std::max(now_, until);
     ++idles;
     deliverDue();
     if (onTick)
         onTick();
+}
+
+SimLink::SimLink(FakeComm &fake, const QStringList &args, const QByteArray &bytes) : fake_(fake) {
+    std::vector<std::string> list;
+    for (const QString &arg : args)
+        list.push_back(arg.toStdString());
+    sim::ParseResult parsed = sim::parseOptions(list);
+    Q_ASSERT_X(parsed.error.empty(), "SimLink", parsed.error.c_str());
+    options_ = parsed.options;
+    std::vector<std::uint8_t> served(bytes.begin(), bytes.end());
+    std::string error;
+    if (bytes.isEmpty() && !sim::loadImage(options_, served, error))
+        qFatal("SimLink: %s", error.c_str());
+    image = QByteArray(reinterpret_cast<const char *>(served.data()), qsizetype(served.size()));
+    controller_.emplace(options_, std::move(served), *this);
+    fake.onOutput = [this](const QByteArray &out) {
+        controller_->feed(reinterpret_cast<const std::uint8_t *>(out.constData()),
+                          std::size_t(out.size()));
+    };
+}
+
+void SimLink::send(const std::uint8_t *data, std::size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
+    qint64 at = qMax(fake_.nowNs() + replyDelayNs, lastAt_);
+    if (byteGapNs == 0) {
+        fake_.deliverAt(lastAt_ = at, bytes);
+        return;
+    }
+    for (char c : bytes) {
+        fake_.deliverAt(at, QByteArray(1, c));
+        lastAt_ = at;
+        at += byteGapNs;
+    }
+}
+
+void SimLink::storeImage(const std::vector<std::uint8_t> &bytes) {
+    received = QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
 }
 
 quint8 xorOf(const QByteArray &bytes) {
@@ -203,125 +206,4 @@ QByteArray randomBytes(qsizetype n, quint32 seed) {
     for (char &c : out)
         c = char(rng.bounded(256));
     return out;
-}
-
-// ---- first generation
-
-void FirstGenController::attach(FakeComm &fake) {
-    fake.onOutput = [this, &fake](const QByteArray &bytes) { receive(fake, bytes); };
-}
-
-void FirstGenController::sendNext(FakeComm &fake) {
-    if (sent_ < image.size()) {
-        if (sendOnly >= 0 && sent_ >= sendOnly) {
-            state_ = State::Idle;
-            return;
-        }
-        fake.deliverAfter(replyDelayNs, image.mid(sent_, 1));
-        ++sent_;
-        return;
-    }
-    state_ = State::Idle;
-    if (sendChecksum)
-        fake.deliverAfter(replyDelayNs,
-                          QByteArray(1, char(checksumOverride.value_or(xorOf(image)))));
-}
-
-void FirstGenController::receive(FakeComm &fake, const QByteArray &bytes) {
-    for (char c : bytes) {
-        switch (state_) {
-        case State::Idle:
-            if (c == 'B') {
-                fake.deliverAfter(replyDelayNs,
-                                  probeReply.value_or(littleEndian32(quint32(image.size()))));
-                state_ = State::AwaitU;
-            } else if (c == 'R') {
-                lengthBytes_.clear();
-                state_ = State::Length;
-            }
-            break;
-        case State::AwaitU:
-            if (c == 'U') {
-                sent_ = 0;
-                state_ = State::Uploading;
-                sendNext(fake);
-            }
-            break;
-        case State::Uploading:
-            if (c == 'A') {
-                ++acks;
-                sendNext(fake);
-            }
-            break;
-        case State::Length:
-            lengthBytes_.append(c);
-            if (lengthBytes_.size() == 4) {
-                quint32 n = 0;
-                for (int i = 0; i < 4; ++i)
-                    n |= quint32(quint8(lengthBytes_.at(i))) << (8 * i);
-                announced = n;
-                received.clear();
-                fake.deliverAfter(readyDelayNs, readyReply);
-                state_ = n > 0 ? State::Image : State::Idle;
-            }
-            break;
-        case State::Image:
-            received.append(c);
-            if (received.size() == qsizetype(*announced)) {
-                state_ = State::Idle;
-                if (answerChecksum)
-                    fake.deliverAfter(
-                        replyDelayNs,
-                        QByteArray(1, char(checksumReplyOverride.value_or(xorOf(received)))));
-            }
-            break;
-        }
-    }
-}
-
-// ---- second generation
-
-void SecondGenController::attach(FakeComm &fake) {
-    fake.onOutput = [this, &fake](const QByteArray &bytes) { receive(fake, bytes); };
-}
-
-void SecondGenController::receive(FakeComm &fake, const QByteArray &bytes) {
-    for (char c : bytes) {
-        if (state_ == State::Image) {
-            if (received.size() < image.size()) {
-                received.append(c);
-                continue;
-            }
-            checksum = quint8(c);
-            state_ = State::Idle;
-            if (answerVerdict) {
-                const char verdict = *checksum == xorOf(received) ? 'Y' : 'N';
-                fake.deliverAfter(replyDelayNs, QByteArray(1, verdictOverride.value_or(verdict)));
-            }
-            continue;
-        }
-        if (!sawAt_) {
-            sawAt_ = c == '@';
-            continue;
-        }
-        sawAt_ = false;
-        if (c == '?') {
-            QByteArray stream = image + trailing;
-            if (streamLength >= 0)
-                stream.truncate(streamLength);
-            if (byteGapNs <= 0) {
-                fake.deliverAfter(replyDelayNs, stream);
-            } else {
-                for (qsizetype i = 0; i < stream.size(); ++i)
-                    fake.deliverAfter(replyDelayNs + i * byteGapNs, stream.mid(i, 1));
-            }
-        } else if (c == 'M') {
-            ++menuRequests;
-            fake.deliverAfter(replyDelayNs, menuAnswer);
-        } else if (c == '!') {
-            received.clear();
-            checksum.reset();
-            state_ = State::Image;
-        }
-    }
 }

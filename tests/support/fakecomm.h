@@ -2,6 +2,7 @@
 
 #include "clock.h"
 #include "commcontrol.h"
+#include "sim_controller.h"
 
 #include <QByteArray>
 #include <QList>
@@ -17,7 +18,7 @@
 // buffer when the program yields or idles, as far as the buffer has room (the rest is held
 // back, as RTS/CTS would); bytes that fall due while the port is closed are lost. A yield
 // advances time by stepNs; an idle jumps to the next arrival or the deadline, whichever is
-// first. onOutput lets a test model a controller that answers what the program sends.
+// first. Timed events (loss, stall) take effect at the first port call once due.
 class FakeComm : public CommControl, public Clock {
 public:
     static constexpr qint64 kUs = 1'000;
@@ -32,14 +33,15 @@ public:
     std::function<void(const QByteArray &)> onOutput; // after each accepted Output
     std::function<void()> onTick;                     // after each yield and each idle
     void loseDevice(); // unplugged: portOpen() false, Output refused, nothing more received
+    std::optional<qint64> loseAtNs, stallAtNs;
     bool failOpen = false;
-    QString failReason = QStringLiteral("Permission denied");
+    int failOpening = 0;      // this opening attempt (1, 2, ...) fails
     qint64 drainNs = 0;       // what lineDrainNs() reports: the line still carrying bytes
     bool stallOutput = false; // the transmit buffer never drains: Output refused, port open
     qint64 stepNs = 10 * kUs; // time one yield takes
 
     // ---- what the program did
-    QStringList props; // "CommPort=1", "Settings=9600,N,8,1", "PortOpen=0", ... in order
+    QStringList props; // "Settings=9600,N,8,1", "PortOpen=0", ... in order
     struct Write {
         qint64 timeNs;
         QByteArray bytes;
@@ -47,33 +49,23 @@ public:
     };
     QList<Write> writes;
     QByteArray written; // every accepted byte, in order
-    int refusedOutputs = 0;
-    qint64 yields = 0;
-    qint64 idles = 0;
+    int refusedOutputs = 0, openings = 0;
+    qint64 yields = 0, idles = 0;
 
     // ---- the port's state
-    qint16 commPort = 0;
+    qint16 commPort = 0, inBufferSize = 1024, inputLen = 0;
     QString settings = QStringLiteral("57600,N,8,1");
-    bool rtsEnable = false;
-    qint32 handshaking = 0;
-    qint16 inBufferSize = 1024;
-    qint16 inputLen = 0;
-    qint32 inputMode = 0;
     bool isLost() const { return lost_; }
     qsizetype waiting() const { return rx_.size() - rxHead_; }
-    qsizetype pending() const; // scheduled, not yet in the receive buffer
-    // Property writes since the last opening attempt, "PortOpen=1" included.
-    QStringList lastSetUp() const;
 
-    // CommControl
-    void setCommPort(qint16 port) override;
+    void setCommPort(qint16 port) override { commPort = port; }
     void setSettings(const QString &value) override;
-    void setRTSEnable(bool on) override;
-    void setHandshaking(qint32 mode) override;
-    void setInBufferSize(qint16 size) override;
+    void setRTSEnable(bool) override {}
+    void setHandshaking(qint32) override {}
+    void setInBufferSize(qint16 size) override { inBufferSize = size; }
     void setInBufferCount(qint16 count) override;
-    void setInputLen(qint16 len) override;
-    void setInputMode(qint32 mode) override;
+    void setInputLen(qint16 len) override { inputLen = len; }
+    void setInputMode(qint32) override {}
     bool setPortOpen(bool open) override;
     bool portOpen() const override { return open_ && !lost_; }
     QString deviceName() const override;
@@ -83,7 +75,6 @@ public:
     qint64 lineDrainNs() override { return drainNs; }
     QByteArray Input() override;
 
-    // Clock
     qint64 nowNs() override { return now_; }
     void yieldOnce() override;
     void idleUntil(qint64 deadlineNs) override;
@@ -94,17 +85,45 @@ private:
         QByteArray bytes;
         qsizetype taken = 0;
     };
+    void applyEvents();
     void deliverDue();
     void dropDue();
+    void clearRx();
     qsizetype room() const;
 
     qint64 now_;
-    bool open_ = false;
-    bool lost_ = false;
+    bool open_ = false, lost_ = false;
     QString openError_;
     std::deque<Arrival> arrivals_; // by time; equal times keep their order
     QByteArray rx_;
     qsizetype rxHead_ = 0;
+};
+
+// The simulator's controller (tools/sim_controller) on the far end of a FakeComm, set up with
+// the simulator's own command-line options (e.g. "--generation=2", "--bad-checksum").
+class SimLink : public sim::ControllerIo {
+public:
+    SimLink(FakeComm &fake, const QStringList &args, const QByteArray &image = {});
+    SimLink(const SimLink &) = delete;
+    SimLink &operator=(const SimLink &) = delete;
+
+    qint64 replyDelayNs = 100 * FakeComm::kUs;
+    qint64 byteGapNs = 0; // pacing of each sent byte; 0: all at once
+    QByteArray image;     // what a Backup takes
+    QByteArray received;  // the last image a Restore delivered
+    QStringList notes;    // the simulator's command record ("B", "R 3", "@M", ...)
+
+    void send(const std::uint8_t *data, std::size_t size) override;
+    void note(const std::string &event) override { notes << QString::fromStdString(event); }
+    void storeImage(const std::vector<std::uint8_t> &bytes) override;
+    void hangUpWhenSent() override { fake_.loseAtNs = qMax(lastAt_, fake_.nowNs()); }
+    void exchangeDone() override {}
+
+private:
+    FakeComm &fake_;
+    sim::Options options_;
+    std::optional<sim::Controller> controller_;
+    qint64 lastAt_ = 0;
 };
 
 // The XOR of all bytes, as both controller generations compute it.
@@ -113,65 +132,3 @@ quint8 xorOf(const QByteArray &bytes);
 QByteArray littleEndian32(quint32 n);
 // n reproducible bytes of every value.
 QByteArray randomBytes(qsizetype n, quint32 seed = 1);
-
-// A first-generation controller: answers "B" with its length and uploads its image byte by
-// byte against "A"; takes "R", the length and the image and answers with its checksum.
-class FirstGenController {
-public:
-    explicit FirstGenController(QByteArray backupImage = {}) : image(std::move(backupImage)) {}
-    void attach(FakeComm &fake);
-    void receive(FakeComm &fake, const QByteArray &bytes);
-
-    QByteArray image; // what a Backup takes
-    qint64 replyDelayNs = 100 * FakeComm::kUs;
-    // Backup
-    std::optional<QByteArray> probeReply; // instead of the length, e.g. 3 or 5 bytes
-    qint64 sendOnly = -1;                 // image bytes sent before falling silent; -1 all
-    bool sendChecksum = true;
-    std::optional<quint8> checksumOverride;
-    // Restore
-    QByteArray readyReply = QByteArrayLiteral("U"); // after the length; empty: silent
-    qint64 readyDelayNs = 100 * FakeComm::kUs;
-    bool answerChecksum = true;
-    std::optional<quint8> checksumReplyOverride;
-
-    // What it saw.
-    int acks = 0;
-    std::optional<quint32> announced;
-    QByteArray received;
-
-private:
-    void sendNext(FakeComm &fake);
-    enum class State { Idle, AwaitU, Uploading, Length, Image } state_ = State::Idle;
-    qsizetype sent_ = 0;
-    QByteArray lengthBytes_;
-};
-
-// A second-generation controller: streams its image after "@?"; answers "@M", takes "@!",
-// the image and the checksum byte, and then gives its verdict ("Y" good, "N" bad).
-class SecondGenController {
-public:
-    explicit SecondGenController(QByteArray backupImage = {}) : image(std::move(backupImage)) {}
-    void attach(FakeComm &fake);
-    void receive(FakeComm &fake, const QByteArray &bytes);
-
-    QByteArray image;
-    qint64 replyDelayNs = 1 * FakeComm::kMs;
-    // Backup: the stream is the image followed by `trailing`, cut to streamLength when set.
-    QByteArray trailing = QByteArray(1, '\xFF');
-    qint64 streamLength = -1;
-    qint64 byteGapNs = 0; // 0: everything at once (the receive buffer's room paces it)
-    // Restore
-    QByteArray menuAnswer = QByteArrayLiteral("K"); // answer to "@M"; empty: silent
-    bool answerVerdict = true;
-    std::optional<char> verdictOverride;
-
-    // What it saw.
-    QByteArray received;
-    std::optional<quint8> checksum;
-    int menuRequests = 0;
-
-private:
-    enum class State { Idle, Image } state_ = State::Idle;
-    bool sawAt_ = false;
-};

@@ -8,57 +8,60 @@
 #include <QStringList>
 #include <functional>
 
-// A view that records every call in order, as short text lines, and answers dialogs from a
-// script. Lines: "status:<text>", "min:<n>", "max:<n>", "value:<n>", "config:<text>",
-// "file:<text>", "idle", "busy", "refresh", "warning:<title>|<text>".
+// The view double of the transfers and file commands: shows state as the window would, records
+// every call as a short line ("status:<text>", "min:<n>", "max:<n>", "value:<n>",
+// "config:<text>", "file:<text>", "idle", "busy", "refresh", "warning:<title>|<text>") and
+// answers file dialogs from a script. onCall runs after every call, so checks can run while
+// a command is still going.
 class RecordingView : public FileUi, public TransferUi {
 public:
     QStringList log;
+    bool keepLog = true; // off for long fuzz runs
+    std::function<void()> onCall;
+    std::function<void()> onWarning; // while the "box" is open
+    std::function<void()> onRefresh; // at each repaint, just before a file is touched
 
-    // Answers for the next dialogs, taken front first; an empty path means Cancel.
     struct FileAnswer {
         QString path;
         QString title; // bare file name; derived from path when empty
     };
-    QList<FileAnswer> fileAnswers;
-    QStringList dialogTitles;
-    QStringList dialogFilters;
+    QList<FileAnswer> fileAnswers; // taken front first; none left or an empty path: Cancel
+    QStringList dialogs;           // "<title>|<filter>" of each file dialog
 
     qint16 selectedPort = 1;
     bool stop = false;
-    std::function<void()> onWarning; // runs while the "box" is open
-    std::function<void()> onRefresh; // runs at each repaint, just before a file is touched
+    bool stopSeen = false;  // stopRequested() has answered true
+    int callsAfterStop = 0; // view calls once the stop was seen
 
-    // Shown state, as the window would show it.
-    QString status;
-    QString configStatus;
-    QString fileStatus;
+    QString status, configStatus, fileStatus;
     qint64 progressMin = 0, progressMax = 100, progressValue = 0;
-    bool busy = false;
+    bool busy = false, lastWasIdle = false;
     QStringList warnings; // "<title>|<text>"
 
-    QStringList linesStartingWith(const QString &prefix) const;
+    QStringList linesWith(const QString &part) const { return log.filter(part); }
     QList<qint64> progressValues() const; // every "value:" in order
 
-    // CommandView
-    void setStatus(const QString &text) override;
-    void setProgressMin(qint64 value) override;
-    void setProgressMax(qint64 value) override;
-    void setProgressValue(qint64 value) override;
-    void setConfigStatus(const QString &text) override;
-    void setFileStatus(const QString &text) override;
+    void setStatus(const QString &text) override { record("status:" + (status = text)); }
+    void setProgressMin(qint64 v) override { record("min:" + QString::number(progressMin = v)); }
+    void setProgressMax(qint64 v) override { record("max:" + QString::number(progressMax = v)); }
+    void setProgressValue(qint64 v) override {
+        record("value:" + QString::number(progressValue = v));
+    }
+    void setConfigStatus(const QString &text) override {
+        record("config:" + (configStatus = text));
+    }
+    void setFileStatus(const QString &text) override { record("file:" + (fileStatus = text)); }
     void SetIdleState() override;
     void SetBusyState() override;
-    // FileUi
     QString askSaveFileName(const QString &title, const QString &filter) override;
     QString askOpenFileName(const QString &title, const QString &filter,
                             QString *fileTitle) override;
     void refresh() override;
-    // TransferUi
     qint16 GetSelectedPort() override { return selectedPort; }
     void showWarning(const QString &title, const QString &text) override;
-    bool stopRequested() override { return stop; }
+    bool stopRequested() override { return stopSeen = stopSeen || stop; }
 
 private:
+    void record(const QString &line, bool idle = false);
     FileAnswer takeAnswer(const QString &title, const QString &filter);
 };

@@ -94,16 +94,10 @@ private:
     QString path_;
 };
 
-// CPU time used so far, in milliseconds, by the calling thread or the whole process.
-inline qint64 cpuMs(int who) {
+// CPU time this thread has used so far, in milliseconds.
+inline qint64 threadCpuMs() {
     rusage u{};
-    ::getrusage(who, &u);
+    ::getrusage(RUSAGE_THREAD, &u);
     return qint64(u.ru_utime.tv_sec + u.ru_stime.tv_sec) * 1000 +
            qint64(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1000;
-}
-inline qint64 threadCpuMs() {
-    return cpuMs(RUSAGE_THREAD);
-}
-inline qint64 processCpuMs() {
-    return cpuMs(RUSAGE_SELF);
 }

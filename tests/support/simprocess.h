@@ -1,13 +1,16 @@
 #pragma once
 
 #include <QCoreApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 #include <QStringList>
-#include <QtTest>
+
+#include <csignal>
+#include <sys/prctl.h>
 
 // The controller simulator as a child process; the device path is its first line of output.
+// It dies with the test: a test that crashes must not leave it holding the pseudo-terminal and
+// the test runner's output pipe.
 class SimProcess {
 public:
     explicit SimProcess(const QStringList &args) {
@@ -15,6 +18,7 @@ public:
         if (exe.isEmpty())
             exe = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/stowline-sim");
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         process_.start(exe, QStringList(args) << QStringLiteral("--quiet"));
         if (!process_.waitForStarted(5000))
             return;
