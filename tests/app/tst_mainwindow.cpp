@@ -113,26 +113,30 @@ private slots:
                 out << a->text();
             return out;
         };
-        QCOMPARE(captions(w.mnuFile), QStringList({"&Open", "&Save", "E&xit"}));
-        QCOMPARE(captions(w.mnuActions), QStringList({"&Backup", "&Restore"}));
-        QCOMPARE(captions(w.mnuSettings), QStringList({"&Port"}));
+        QCOMPARE(captions(w.mnuFile),
+                 QStringList({"&Open", "Open &Snapshot…", "&Save", "E&xit"}));
+        QCOMPARE(captions(w.mnuActions), QStringList({"&Backup", "&Restore", "&Stop"}));
+        QCOMPARE(captions(w.mnuSettings), QStringList({"&Port", "", "&Verify after Restore",
+                                                       "Back up before &Restore"}));
         QCOMPARE(captions(w.mnuComPorts), QStringList({"Com &1", "Com &2", "Com &3", "Com &4"}));
         QCOMPARE(captions(w.mnuHelp), QStringList({"&About "}));
         for (QMenu *m : {w.mnuFile, w.mnuActions, w.mnuComPorts, w.mnuHelp})
             for (QAction *a : m->actions())
-                QVERIFY2(a->shortcut().isEmpty(), qPrintable(a->text()));
+                QVERIFY2(a->shortcut().isEmpty() || a == w.mnuStop, qPrintable(a->text()));
+        QCOMPARE(w.mnuStop->shortcut(), QKeySequence(Qt::Key_Escape));
     }
 
-    void toolbarHoldsFiveButtonsInOrder() {
+    void toolbarHoldsSixButtonsInOrder() {
         frmMain &w = load();
         const QList<QAction *> buttons = w.tbToolBar->actions();
-        QCOMPARE(buttons.size(), 5);
-        const QStringList keys = {"Open", "Save", "Seperator", "Backup", "Restore"};
+        QCOMPARE(buttons.size(), 6);
+        const QStringList keys = {"Open", "Save", "Seperator", "Backup", "Restore", "Stop"};
         const QStringList tips = {"Open Controller Configuration from file",
                                   "Save Controller Configuration to file", QString(),
                                   "Backup Configuration from the Controller",
-                                  "Restore Configuration to the Controller"};
-        for (int i = 0; i < 5; ++i) {
+                                  "Restore Configuration to the Controller",
+                                  "Stop the transfer with the Controller"};
+        for (int i = 0; i < 6; ++i) {
             QCOMPARE(buttons[i]->data().toString(), keys[i]);
             if (i == 2) {
                 QVERIFY(buttons[i]->isSeparator());
@@ -144,6 +148,7 @@ private slots:
         }
         QCOMPARE(buttons[0], w.OpenButton);
         QCOMPARE(buttons[4], w.RestoreButton);
+        QVERIFY(!w.StopButton->isEnabled() && !w.mnuStop->isEnabled());
     }
 
     void statusLineSurvivesMenuHover() {
