@@ -6,17 +6,6 @@
 #include <QRegularExpression>
 #include <QTimer>
 
-namespace {
-// The bytes the controller has received so far; an unchanged count over a while means the
-// tool sends nothing more.
-QByteArray settledRx(const QString &path) {
-    QByteArray got = readAll(path);
-    for (QByteArray again; QTest::qWait(400), (again = readAll(path)) != got;)
-        got = again;
-    return got;
-}
-} // namespace
-
 class StopVerifyTest : public QObject {
     Q_OBJECT
 
@@ -89,8 +78,12 @@ private slots:
             "complete configuration.");
         QCOMPARE(s.dialogs.asked, backup ? QStringList() : QStringList({question, question}));
         checkIdle(w);
-        // Nothing more reached the controller.
-        const QByteArray rx = settledRx(rxPath);
+        // Nothing more reaches the controller once the bytes that were on their way are in.
+        QByteArray rx = readAll(rxPath);
+        for (QByteArray was; was != rx; rx = readAll(rxPath)) {
+            was = rx;
+            QTest::qWait(500);
+        }
         if (backup) {
             QCOMPARE(rx, QByteArray("B@?"));
             QCOMPARE(w.ConfigStatus->text(), QStringLiteral("Empty"));

@@ -16,13 +16,10 @@ private slots:
         // A second-generation Backup at 9600 baud, 960 bytes a second.
         QTest::newRow("line speed")
             << 81562LL << 0LL << 186368LL << 78300LL << false << "42 % · 1:53 left";
-        QTest::newRow("offset range")
-            << 2000LL << 10LL << 110LL << 60LL << false << "50 % · 0:02 left";
         QTest::newRow("hours") << 4000LL << 0LL << 1000LL << 1LL << false << "0 % · 1:06:36 left";
         QTest::newRow("done") << 9000LL << 0LL << 99LL << 99LL << false << "100 % · 0:00 left";
         QTest::newRow("not measured yet") << 900LL << 0LL << 100LL << 50LL << false << "50 %";
         QTest::newRow("not moved yet") << 5000LL << 0LL << 100LL << 0LL << false << "0 %";
-        QTest::newRow("empty range") << 5000LL << 0LL << 0LL << 0LL << false << "0 %";
         QTest::newRow("phase over") << 5000LL << 0LL << 100LL << 0LL << true << "";
     }
     void text() {
