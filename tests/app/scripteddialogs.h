@@ -37,6 +37,11 @@ public:
             asked << QStringLiteral("withdrawn");
         open = nullptr;
     }
+    QString openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
+                           const QString &folder) override {
+        asked << QStringLiteral("folder:") + folder;
+        return openFileName(parent, title, filter);
+    }
     QString saveFileName(QWidget *, const QString &title, const QString &filter) override {
         asked << QStringLiteral("save:") + title + QLatin1Char('|') + filter;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();

@@ -159,6 +159,11 @@ private slots:
                      qPrintable(files.first()));
             QCOMPARE(readAll(folder.filePath(files.first())), previous);
             QCOMPARE(w.sbStatusBar->text(), status + files.first());
+            // Open Snapshot starts in that folder and brings the old image back.
+            s.dialogs.fileAnswers << folder.filePath(files.first());
+            w.mnuOpenSnapshot->trigger();
+            QVERIFY(s.dialogs.asked.contains("folder:" + folder.path()));
+            QCOMPARE(heldImage(w), previous);
         }
     }
 };
