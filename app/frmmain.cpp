@@ -1,7 +1,6 @@
 #include "frmmain.h"
 
 #include "artwork.h"
-#include "checksettings.h"
 #include "frmabout.h"
 #include "settings.h"
 #include "snapshotfile.h"
@@ -231,9 +230,8 @@ void frmMain::Form_Load() {
     }
 
     StopButton->setEnabled(false);
-    const CheckSettings checks = readCheckSettings(*store);
-    mnuVerifyAfterRestore->setChecked(checks.VerifyAfterRestore);
-    mnuBackupBeforeRestore->setChecked(checks.BackupBeforeRestore);
+    mnuVerifyAfterRestore->setChecked(stored.VerifyAfterRestore);
+    mnuBackupBeforeRestore->setChecked(stored.BackupBeforeRestore);
 
     image.ConfigLength = 0;
     SetIdleState();
@@ -257,8 +255,8 @@ void frmMain::Form_Unload() {
     values.MainHeight = float(frame.height() * 15);
     for (int i = 0; i < 4; ++i)
         values.Com[i] = mniCom[i]->isChecked();
-    writeCheckSettings(*store,
-                       {mnuVerifyAfterRestore->isChecked(), mnuBackupBeforeRestore->isChecked()});
+    values.VerifyAfterRestore = mnuVerifyAfterRestore->isChecked();
+    values.BackupBeforeRestore = mnuBackupBeforeRestore->isChecked();
     writeStoredSettings(*store, values, !isMinimized());
 }
 

@@ -113,11 +113,10 @@ private slots:
                 out << a->text();
             return out;
         };
-        QCOMPARE(captions(w.mnuFile),
-                 QStringList({"&Open", "Open &Snapshot…", "&Save", "E&xit"}));
+        QCOMPARE(captions(w.mnuFile), QStringList({"&Open", "Open &Snapshot…", "&Save", "E&xit"}));
         QCOMPARE(captions(w.mnuActions), QStringList({"&Backup", "&Restore", "&Stop"}));
-        QCOMPARE(captions(w.mnuSettings), QStringList({"&Port", "", "&Verify after Restore",
-                                                       "Back up before &Restore"}));
+        QCOMPARE(captions(w.mnuSettings),
+                 QStringList({"&Port", "", "&Verify after Restore", "Back up before &Restore"}));
         QCOMPARE(captions(w.mnuComPorts), QStringList({"Com &1", "Com &2", "Com &3", "Com &4"}));
         QCOMPARE(captions(w.mnuHelp), QStringList({"&About "}));
         for (QMenu *m : {w.mnuFile, w.mnuActions, w.mnuComPorts, w.mnuHelp})
@@ -132,7 +131,8 @@ private slots:
         QCOMPARE(buttons.size(), 6);
         const QStringList keys = {"Open", "Save", "Seperator", "Backup", "Restore", "Stop"};
         const QStringList tips = {"Open Controller Configuration from file",
-                                  "Save Controller Configuration to file", QString(),
+                                  "Save Controller Configuration to file",
+                                  QString(),
                                   "Backup Configuration from the Controller",
                                   "Restore Configuration to the Controller",
                                   "Stop the transfer with the Controller"};
@@ -241,6 +241,19 @@ private slots:
         QCOMPARE(store().value(QStringLiteral("Settings/MainLeft")).toString(),
                  QStringLiteral("1234"));
         QCOMPARE(store().value(QStringLiteral("Settings/Com1")).toString(), QStringLiteral("True"));
+    }
+
+    void restoreChecksPersist() {
+        store().setValue(QStringLiteral("Settings/VerifyAfterRestore"), QStringLiteral("True"));
+        frmMain &w = load();
+        QVERIFY(w.mnuVerifyAfterRestore->isChecked() && !w.mnuBackupBeforeRestore->isChecked());
+        w.mnuVerifyAfterRestore->trigger();
+        w.mnuBackupBeforeRestore->trigger();
+        w.show();
+        w.close();
+        store().sync();
+        QCOMPARE(store().value(QStringLiteral("Settings/VerifyAfterRestore")).toString(), "False");
+        QCOMPARE(store().value(QStringLiteral("Settings/BackupBeforeRestore")).toString(), "True");
     }
 
     void toolbarRunsTheMenuCommand_data() {

@@ -72,8 +72,6 @@ void TestRestoreChecks::checks_data() {
     const QString verified = QStringLiteral("Verified: the controller holds the restored image");
     const QString file = QStringLiteral("2026-12-07_053012_Com1.CCF");
     const QString note = QStringLiteral("Snapshot of the previous configuration: ");
-    QTest::newRow("verify passes") << true << false << kHeld << "" << verified << ""
-                                   << "";
     QTest::newRow("read-back refused")
         << true << false << kHeld << "bad checksum" << idle << QString(kBadChecksum) << "";
     QTest::newRow("restore refused, no read-back")
