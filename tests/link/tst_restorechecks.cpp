@@ -74,8 +74,6 @@ void TestRestoreChecks::checks_data() {
     const QString note = QStringLiteral("Snapshot of the previous configuration: ");
     QTest::newRow("read-back refused")
         << true << false << kHeld << "bad checksum" << idle << QString(kBadChecksum) << "";
-    QTest::newRow("restore refused, no read-back")
-        << true << false << kHeld << "bad restore" << idle << QString(kBadChecksum) << "";
     QTest::newRow("snapshot name taken")
         << false << true << prior << "taken" << note + "2026-12-07_053012_Com1_2.CCF"
         << ""
@@ -102,8 +100,6 @@ void TestRestoreChecks::checks() {
     FirstGenController first(controller);
     if (quirk == QLatin1String("bad checksum"))
         first.checksumOverride = quint8(xorOf(controller) ^ 1);
-    if (quirk == QLatin1String("bad restore"))
-        first.checksumReplyOverride = quint8(xorOf(kHeld) ^ 1);
     first.attach(rig.fake);
     QTemporaryDir dir;
     QString snapshots = dir.filePath(QStringLiteral("snapshots"));
