@@ -89,6 +89,27 @@ void drawRestore(QPainter &p) {
     drawArrow(p, false, QColor(235, 130, 40));
 }
 
+// Stop the transfer: a red stop sign with a white bar.
+void drawStop(QPainter &p) {
+    QPainterPath sign;
+    const qreal c = 8, r = 6.5, k = 2.7; // centre, half width, corner cut
+    sign.moveTo(c - r + k, c - r);
+    sign.lineTo(c + r - k, c - r);
+    sign.lineTo(c + r, c - r + k);
+    sign.lineTo(c + r, c + r - k);
+    sign.lineTo(c + r - k, c + r);
+    sign.lineTo(c - r + k, c + r);
+    sign.lineTo(c - r, c + r - k);
+    sign.lineTo(c - r, c - r + k);
+    sign.closeSubpath();
+    p.setPen(QPen(QColor(130, 20, 20), 1));
+    p.setBrush(QColor(205, 40, 40));
+    p.drawPath(sign);
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawRect(QRectF(4, 7, 8, 2));
+}
+
 void drawLogo(QPainter &p) {
     p.setPen(Qt::NoPen);
     p.setBrush(QColor(22, 60, 110));
@@ -123,6 +144,8 @@ QIcon Artwork::toolbarIcon(const QString &key) {
         return iconFrom(drawBackup);
     if (key == QLatin1String("Restore"))
         return iconFrom(drawRestore);
+    if (key == QLatin1String("Stop"))
+        return iconFrom(drawStop);
     return {};
 }
 

@@ -25,9 +25,36 @@ void prepareFileDialog(QFileDialog &dialog, bool forSaving) {
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
 }
 
+void QtDialogs::questionLater(QWidget *parent, const QString &title, const QString &text,
+                              std::function<void(bool)> answered) {
+    auto *box = new QMessageBox(QMessageBox::Question, title, text,
+                                QMessageBox::Yes | QMessageBox::No, parent);
+    box->setDefaultButton(QMessageBox::No);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    // Window-modal and shown with open(): no event loop of its own, so the caller's loop goes on.
+    box->setWindowModality(Qt::WindowModal);
+    QObject::connect(box, &QMessageBox::finished, box, [box, answered] {
+        answered(box->clickedButton() == box->button(QMessageBox::Yes));
+    });
+    open_.removeAll(nullptr);
+    open_ << box;
+    box->open();
+}
+
+void QtDialogs::withdrawQuestions() {
+    for (const QPointer<QMessageBox> &box : std::as_const(open_)) {
+        if (box) {
+            QObject::disconnect(box, &QMessageBox::finished, nullptr, nullptr);
+            box->hide();
+            box->deleteLater();
+        }
+    }
+    open_.clear();
+}
+
 static QString runFileDialog(QWidget *parent, const QString &title, const QString &filter,
-                             bool forSaving) {
-    QFileDialog dialog(parent, title, QString(), filter);
+                             bool forSaving, const QString &folder = QString()) {
+    QFileDialog dialog(parent, title, folder, filter);
     prepareFileDialog(dialog, forSaving);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
         return {};
@@ -40,6 +67,11 @@ QString QtDialogs::saveFileName(QWidget *parent, const QString &title, const QSt
 
 QString QtDialogs::openFileName(QWidget *parent, const QString &title, const QString &filter) {
     return runFileDialog(parent, title, filter, false);
+}
+
+QString QtDialogs::openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
+                                  const QString &folder) {
+    return runFileDialog(parent, title, filter, false, folder);
 }
 
 QString toQtNameFilters(const QString &barFilter) {

@@ -1,7 +1,11 @@
 #pragma once
 
+#include <QList>
+#include <QPointer>
 #include <QString>
+#include <functional>
 
+class QMessageBox;
 class QWidget;
 
 // Every modal box and file dialog the window shows goes through here, so tests can answer them.
@@ -15,6 +19,22 @@ public:
     // Qt name filters ("Desc (*.x);;Desc (*.y)"); an empty result means Cancel.
     virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
     virtual QString openFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+
+    // A Yes/No question (No the default) that does not hold the caller: it returns at once,
+    // and `answered` runs later with true for Yes, unless the question is withdrawn first.
+    // For questions asked while a transfer runs, which must keep running meanwhile.
+    virtual void questionLater(QWidget *parent, const QString &title, const QString &text,
+                               std::function<void(bool)> answered) {
+        answered(question(parent, title, text));
+    }
+    // Closes every question still open, unanswered.
+    virtual void withdrawQuestions() {}
+    // An open dialog that starts in `folder`.
+    virtual QString openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
+                                   const QString &folder) {
+        (void)folder;
+        return openFileName(parent, title, filter);
+    }
 };
 
 // The real boxes and Qt's own file dialog, with patterns matched regardless of letter case.
@@ -24,6 +44,14 @@ public:
     bool question(QWidget *parent, const QString &title, const QString &text) override;
     QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
     QString openFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    void questionLater(QWidget *parent, const QString &title, const QString &text,
+                       std::function<void(bool)> answered) override;
+    void withdrawQuestions() override;
+    QString openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
+                           const QString &folder) override;
+
+private:
+    QList<QPointer<QMessageBox>> open_;
 };
 
 class QFileDialog;

@@ -3,11 +3,14 @@
 #include "artwork.h"
 #include "frmabout.h"
 #include "settings.h"
+#include "snapshotfile.h"
 #include "transfers.h"
+#include "transfertexts.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QDropEvent>
 #include <QFileInfo>
 #include <QGroupBox>
@@ -69,6 +72,7 @@ frmMain::frmMain(Dialogs *dialogs, QWidget *parent)
     setWindowIcon(Artwork::windowIcon());
     setAcceptDrops(true);
     buildMenus();
+    buildTransferExtras();
     buildToolBar();
     buildClientArea();
 }
@@ -221,6 +225,7 @@ void frmMain::Form_Load() {
         {"Seperator", nullptr, &SeperatorButton},
         {"Backup", "Backup Configuration from the Controller", &BackupButton},
         {"Restore", "Restore Configuration to the Controller", &RestoreButton},
+        {"Stop", "Stop the transfer with the Controller", &StopButton},
     };
     for (const ButtonDef &def : buttons) {
         const QString key = QLatin1String(def.key);
@@ -232,6 +237,10 @@ void frmMain::Form_Load() {
             button->setToolTip(QLatin1String(def.tip));
         *def.ref = button;
     }
+
+    StopButton->setEnabled(false);
+    mnuVerifyAfterRestore->setChecked(stored.VerifyAfterRestore);
+    mnuBackupBeforeRestore->setChecked(stored.BackupBeforeRestore);
 
     image.ConfigLength = 0;
     SetIdleState();
@@ -255,6 +264,8 @@ void frmMain::Form_Unload() {
     values.MainHeight = float(frame.height() * 15);
     for (int i = 0; i < 4; ++i)
         values.Com[i] = mniCom[i]->isChecked();
+    values.VerifyAfterRestore = mnuVerifyAfterRestore->isChecked();
+    values.BackupBeforeRestore = mnuBackupBeforeRestore->isChecked();
     writeStoredSettings(*store, values, !isMinimized());
 }
 
@@ -268,13 +279,9 @@ bool frmMain::event(QEvent *event) {
 void frmMain::closeEvent(QCloseEvent *event) {
     if (transferRunning_) {
         event->ignore();
-        if (!stopRequested_ &&
-            dialogs_->question(this, QStringLiteral("Stowline"),
-                               QStringLiteral("A transfer with the Controller is running.\n"
-                                              "Stop the transfer and quit?"))) {
-            stopRequested_ = true;
-            closeAfterTransfer_ = true;
-        }
+        askDuringTransfer(QStringLiteral("A transfer with the Controller is running.\n"
+                                         "Stop the transfer and quit?"),
+                          [this] { closeAfterTransfer_ = true; });
         return;
     }
     Form_Unload();
@@ -298,14 +305,36 @@ void frmMain::dropEvent(QDropEvent *event) {
 void frmMain::runTransfer(void (Transfers::*command)()) {
     // About would hold a transfer inside its wait until closed; it comes back at every end.
     transferRunning_ = true;
+    stopRequested_ = false;
     mnuHelpAbout->setEnabled(false);
-    {
+    showTransferText(true);
+    const bool backup = command == &Transfers::mnuBackup_Click;
+    TransferOutcome outcome;
+    QString snapshotPath;
+    if (backup) {
         Transfers transfers(*MSComm1, clock_, *this, image);
-        (transfers.*command)();
+        transfers.mnuBackup_Click();
+        outcome = transfers.lastOutcome();
+    } else {
+        RestoreChecks checks{mnuVerifyAfterRestore->isChecked(),
+                             mnuBackupBeforeRestore->isChecked(), Snapshot::folder(),
+                             QDateTime::currentDateTime()};
+        GuardedRestore restore(*MSComm1, clock_, *this, image, std::move(checks));
+        restore_ = &restore;
+        restore.run();
+        restore_ = nullptr;
+        outcome = restore.lastOutcome();
+        snapshotPath = restore.snapshotPath();
     }
     if (MSComm1->portOpen())
         MSComm1->setPortOpen(false);
     transferRunning_ = false;
+    // A question about a transfer that has ended has nothing left to decide.
+    dialogs_->withdrawQuestions();
+    asking_ = false;
+    showTransferText(false);
+    if (outcome == TransferOutcome::Stopped)
+        endStoppedTransfer(backup, snapshotPath);
     mnuHelpAbout->setEnabled(true);
     if (closeAfterTransfer_)
         QTimer::singleShot(0, this, &QWidget::close);
@@ -351,6 +380,8 @@ void frmMain::tbToolBar_ButtonClick(QAction *button) {
         mnuBackup_Click();
     else if (key == QLatin1String("Restore"))
         mnuRestore_Click();
+    else if (key == QLatin1String("Stop"))
+        mnuStop_Click();
 }
 
 void frmMain::setStatus(const QString &text) {
@@ -362,6 +393,8 @@ void frmMain::applyProgress() {
     const qint64 max = qMax(progressMax_, progressMin_ + 1);
     ProgressBar->setRange(clampToInt(progressMin_), clampToInt(max));
     ProgressBar->setValue(clampToInt(qBound(progressMin_, progressValue_, max)));
+    if (transferRunning_)
+        restartEstimate();
 }
 
 void frmMain::setProgressMin(qint64 value) {
@@ -381,6 +414,8 @@ void frmMain::setProgressValue(qint64 value) {
     const int shown = clampToInt(qBound(progressMin_, value, qMax(progressMax_, progressMin_ + 1)));
     if (shown != ProgressBar->value())
         ProgressBar->setValue(shown);
+    if (transferRunning_)
+        showEstimate(value);
 }
 
 void frmMain::setConfigStatus(const QString &text) {
@@ -395,6 +430,7 @@ void frmMain::SetIdleState() {
     OpenButton->setEnabled(true);
     BackupButton->setEnabled(true);
     mnuOpen->setEnabled(true);
+    mnuOpenSnapshot->setEnabled(true);
     mnuBackup->setEnabled(true);
     const bool held = image.ConfigLength >= 1;
     for (QAction *action : {SaveButton, RestoreButton, mnuSave, mnuRestore})
@@ -404,7 +440,7 @@ void frmMain::SetIdleState() {
 void frmMain::SetBusyState() {
     for (QAction *action : {OpenButton, BackupButton, SaveButton, RestoreButton})
         action->setEnabled(false);
-    for (QAction *action : {mnuOpen, mnuBackup, mnuSave, mnuRestore})
+    for (QAction *action : {mnuOpen, mnuOpenSnapshot, mnuBackup, mnuSave, mnuRestore})
         action->setEnabled(false);
 }
 
@@ -433,4 +469,105 @@ qint16 frmMain::GetSelectedPort() {
 
 void frmMain::showWarning(const QString &title, const QString &text) {
     dialogs_->warning(this, title, text);
+}
+
+void frmMain::buildTransferExtras() {
+    mnuOpenSnapshot = new QAction(QStringLiteral("Open &Snapshot…"), this);
+    mnuOpenSnapshot->setObjectName(QStringLiteral("mnuOpenSnapshot"));
+    mnuFile->insertAction(mnuSave, mnuOpenSnapshot);
+    connect(mnuOpenSnapshot, &QAction::triggered, this, &frmMain::mnuOpenSnapshot_Click);
+
+    mnuStop = mnuActions->addAction(QStringLiteral("&Stop"));
+    mnuStop->setObjectName(QStringLiteral("mnuStop"));
+    mnuStop->setShortcut(QKeySequence(Qt::Key_Escape));
+    mnuStop->setEnabled(false);
+    connect(mnuStop, &QAction::triggered, this, &frmMain::mnuStop_Click);
+
+    mnuSettings->addSeparator();
+    mnuVerifyAfterRestore = mnuSettings->addAction(QStringLiteral("&Verify after Restore"));
+    mnuVerifyAfterRestore->setObjectName(QStringLiteral("mnuVerifyAfterRestore"));
+    mnuBackupBeforeRestore = mnuSettings->addAction(QStringLiteral("Back up before &Restore"));
+    mnuBackupBeforeRestore->setObjectName(QStringLiteral("mnuBackupBeforeRestore"));
+    for (QAction *check : {mnuVerifyAfterRestore, mnuBackupBeforeRestore})
+        check->setCheckable(true);
+}
+
+void frmMain::mnuStop_Click() {
+    if (!transferRunning_ || stopRequested_)
+        return;
+    // Only the download leaves the controller half-written; a snapshot or a read-back stops
+    // at once.
+    if (restore_ && restore_->phase() == GuardedRestore::Phase::Writing) {
+        askDuringTransfer(texts::kStopRestoreQuestion, [] {});
+        return;
+    }
+    stopRequested_ = true;
+}
+
+// The transfer goes on while the question is shown: its wait keeps serving the line. Yes
+// stops it; No, or the transfer ending first, leaves everything as if nothing was asked.
+void frmMain::askDuringTransfer(const QString &text, std::function<void()> onYes) {
+    if (asking_ || stopRequested_)
+        return;
+    asking_ = true;
+    dialogs_->questionLater(this, QStringLiteral("Stowline"), text,
+                            [this, onYes = std::move(onYes)](bool yes) {
+                                asking_ = false;
+                                if (!yes || !transferRunning_)
+                                    return;
+                                stopRequested_ = true;
+                                onYes();
+                            });
+}
+
+void frmMain::endStoppedTransfer(bool backup, const QString &snapshotPath) {
+    setProgressValue(0);
+    // A Backup cut short holds nothing any more.
+    if (backup && image.ConfigLength < 1)
+        setConfigStatus(texts::kEmpty);
+    SetIdleState();
+    if (!snapshotPath.isEmpty())
+        setStatus(texts::snapshotNote(QFileInfo(snapshotPath).fileName()));
+}
+
+void frmMain::showTransferText(bool running) {
+    for (QAction *stop : {StopButton, mnuStop})
+        stop->setEnabled(running);
+    ProgressBar->setFormat(QString());
+    ProgressBar->setTextVisible(running);
+    if (running)
+        restartEstimate();
+}
+
+void frmMain::restartEstimate() {
+    estimate_.reset(clock_.nowNs(), progressMin_, progressMax_);
+    estimateShownPercent_ = -1;
+    showEstimate(progressValue_);
+}
+
+void frmMain::showEstimate(qint64 value) {
+    // Called for every byte: the text changes with the percentage, or twice a second.
+    const qint64 now = clock_.nowNs();
+    const int percent = estimate_.percent(value);
+    if (percent == estimateShownPercent_ && now - estimateShownNs_ < 500'000'000)
+        return;
+    estimateShownPercent_ = percent;
+    estimateShownNs_ = now;
+    ProgressBar->setFormat(estimate_.text(now, value));
+}
+
+void frmMain::mnuOpenSnapshot_Click() {
+    SetBusyState();
+    const QString folder = Snapshot::folder();
+    QDir().mkpath(folder);
+    const QString path = dialogs_->openFileNameIn(
+        this, QStringLiteral("Open Snapshot"),
+        QStringLiteral("Controller Configuration Files (*.CCF *.SAV);;All files (*)"), folder);
+    QString error;
+    if (!path.isEmpty() && !files_.openFrom(path, &error)) {
+        setStatus(kWaiting);
+        showWarning(texts::kErrorTitle,
+                    QStringLiteral("Error : Cannot open %1: %2").arg(path, error));
+    }
+    SetIdleState();
 }

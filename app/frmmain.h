@@ -4,7 +4,9 @@
 #include "dialogs.h"
 #include "eventloopclock.h"
 #include "filecommands.h"
+#include "guardedrestore.h"
 #include "portmap.h"
+#include "progressestimate.h"
 #include "qtcommcontrol.h"
 #include "transfers.h"
 #include "transferui.h"
@@ -53,6 +55,7 @@ public:
     QAction *BackupButton = nullptr;
     QAction *RestoreButton = nullptr;
     QAction *SeperatorButton = nullptr;
+    QAction *StopButton = nullptr;
 
     QMenu *mnuFile = nullptr;
     QAction *mnuOpen = nullptr;
@@ -61,6 +64,10 @@ public:
     QMenu *mnuActions = nullptr;
     QAction *mnuBackup = nullptr;
     QAction *mnuRestore = nullptr;
+    QAction *mnuStop = nullptr;
+    QAction *mnuOpenSnapshot = nullptr;
+    QAction *mnuVerifyAfterRestore = nullptr;
+    QAction *mnuBackupBeforeRestore = nullptr;
     QMenu *mnuSettings = nullptr;
     QMenu *mnuComPorts = nullptr;
     QAction *mniCom[4] = {};
@@ -81,6 +88,8 @@ public:
     void mnuHelpAbout_Click();
     void mniCom_Click(int n);
     void tbToolBar_ButtonClick(QAction *button);
+    void mnuStop_Click();
+    void mnuOpenSnapshot_Click();
 
     // CommandView
     void setStatus(const QString &text) override;
@@ -115,6 +124,13 @@ private:
     void Form_Unload();
     void runTransfer(void (Transfers::*command)());
     void applyProgress();
+    // Stop, the Restore checks, Open Snapshot and the time left on the bar.
+    void buildTransferExtras();
+    void askDuringTransfer(const QString &text, std::function<void()> onYes);
+    void showTransferText(bool running);
+    void restartEstimate();
+    void showEstimate(qint64 value);
+    void endStoppedTransfer(bool backup, const QString &snapshotPath);
 
     std::unique_ptr<QtDialogs> ownDialogs_;
     Dialogs *dialogs_;
@@ -124,5 +140,10 @@ private:
     bool transferRunning_ = false;
     bool stopRequested_ = false;
     bool closeAfterTransfer_ = false;
+    bool asking_ = false;               // a question asked during a transfer is open
+    GuardedRestore *restore_ = nullptr; // the running Restore, for the phase it is in
+    ProgressEstimate estimate_;
+    qint64 estimateShownNs_ = 0;
+    int estimateShownPercent_ = -1;
     qint64 progressMin_ = 0, progressMax_ = 100, progressValue_ = 0;
 };

@@ -4,6 +4,7 @@
 #include <QFileInfo>
 #include <QLockFile>
 #include <cmath>
+#include <utility>
 
 namespace {
 
@@ -66,6 +67,8 @@ StoredSettings readStoredSettings(QSettings &store) {
         *placement[i] = readNumber(store, kPlacementKeys[i], *placement[i]);
     for (int i = 0; i < 4; ++i)
         values.Com[i] = readTruth(store, kPortKeys[i], values.Com[i]);
+    values.VerifyAfterRestore = readTruth(store, "VerifyAfterRestore", false);
+    values.BackupBeforeRestore = readTruth(store, "BackupBeforeRestore", false);
     store.endGroup();
     return values;
 }
@@ -83,6 +86,9 @@ void writeStoredSettings(QSettings &store, const StoredSettings &values, bool wr
     for (int i = 0; i < 4; ++i)
         store.setValue(QLatin1String(kPortKeys[i]),
                        values.Com[i] ? QStringLiteral("True") : QStringLiteral("False"));
+    for (const auto &[key, on] : {std::pair{"VerifyAfterRestore", values.VerifyAfterRestore},
+                                  std::pair{"BackupBeforeRestore", values.BackupBeforeRestore}})
+        store.setValue(QLatin1String(key), on ? QStringLiteral("True") : QStringLiteral("False"));
     store.endGroup();
     store.sync();
 }

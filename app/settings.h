@@ -4,13 +4,15 @@
 #include <QSettings>
 #include <QString>
 
-// The persisted placement (twips) and port marks, under section "Settings".
+// The persisted placement (twips), port marks and Restore checks, under section "Settings".
 struct StoredSettings {
     float MainLeft = 1000;
     float MainTop = 1000;
     float MainWidth = 6000;
     float MainHeight = 3855;
     bool Com[4] = {true, false, false, false};
+    bool VerifyAfterRestore = false;
+    bool BackupBeforeRestore = false;
 };
 
 // Values that are absent or do not convert fall back to the defaults.

@@ -35,4 +35,12 @@ inline QString cannotOpen(qint16 port, const QString &device, const QString &rea
         text += QStringLiteral(" (%1)").arg(device);
     return text + QStringLiteral(": ") + reason;
 }
+inline const QString kVerified =
+    QStringLiteral("Verified: the controller holds the restored image");
+inline const QString kRestoreNotStarted = QStringLiteral("The Restore was not started.");
+inline const QString kStopRestoreQuestion = QStringLiteral(
+    "Stop the Restore? The controller will be left without a complete configuration.");
+inline QString snapshotNote(const QString &fileName) {
+    return QStringLiteral("Snapshot of the previous configuration: ") + fileName;
+}
 } // namespace texts

@@ -244,6 +244,8 @@ void Controller::finishReceive(std::uint8_t checksum) {
     if (expectChecksum_) {
         io_.note("data " + std::to_string(received_.size()) + " checksum " + hexByte(checksum));
         io_.storeImage(received_);
+        if (checksum == receivedSum_)
+            keep();
         if (!opt_.silent(Silence::Verdict)) {
             const std::uint8_t verdict =
                 opt_.verdict.value_or(checksum == receivedSum_ ? std::uint8_t('Y') : 'N');
@@ -252,6 +254,7 @@ void Controller::finishReceive(std::uint8_t checksum) {
     } else {
         io_.note("data " + std::to_string(received_.size()));
         io_.storeImage(received_);
+        keep();
         if (!opt_.silent(Silence::RestoreChecksum))
             send(opt_.badChecksum ? std::uint8_t(receivedSum_ ^ 0xFF) : receivedSum_);
     }
@@ -276,6 +279,15 @@ void Controller::hangUpAfter(std::uint64_t imageBytes) {
     hangingUp_ = true;
     state_ = State::Idle;
     io_.hangUpWhenSent();
+}
+
+// Storage, not the line, spoils the byte: the checksum of the exchange still matches.
+void Controller::keep() {
+    if (!opt_.keepRestored)
+        return;
+    image_ = received_;
+    if (opt_.corruptByte && *opt_.corruptByte <= image_.size())
+        image_[std::size_t(*opt_.corruptByte - 1)] ^= 0xFF;
 }
 
 void Controller::done() {

@@ -59,6 +59,7 @@ private:
     void hangUpAfter(std::uint64_t imageBytes);
     bool hangupDue(std::uint64_t imageBytes) const;
     void done();
+    void keep();
 
     const Options &opt_;
     std::vector<std::uint8_t> image_;

@@ -119,6 +119,8 @@ ParseResult parseOptions(const std::vector<std::string> &args) {
             flag = &o.once;
         else if (name == "quiet")
             flag = &o.quiet;
+        else if (name == "keep-restored")
+            flag = &o.keepRestored;
         if (flag) {
             if (hasValue)
                 return fail("--" + name + " takes no value");
@@ -131,6 +133,7 @@ ParseResult parseOptions(const std::vector<std::string> &args) {
             "trailing",     "m-answer",        "verdict",      "u-prefix",  "garbage",
             "silent-at",    "stop-after",      "hangup-after", "rate",      "give-up-after",
             "record-image", "record-commands", "record-rx",    "path-file", "link",
+            "corrupt-byte",
         };
         if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued))
             return fail("unknown option: --" + name);
@@ -212,6 +215,11 @@ ParseResult parseOptions(const std::vector<std::string> &args) {
             o.pathFile = value;
         } else if (name == "link") {
             o.link = value;
+        } else if (name == "corrupt-byte") {
+            if (!parseUnsigned(value, std::numeric_limits<std::uint64_t>::max(), number) ||
+                number == 0)
+                return badValue();
+            o.corruptByte = number;
         }
     }
 
@@ -294,6 +302,8 @@ Simulates a controller on a pseudo-terminal. The first line of output is the dev
   --rate=BYTES_PER_SEC    pace sending and reading (default: full speed)
   --give-up-after=SECS    drop a half-done exchange when nothing moves for SECS (default 5; 0 never)
   --once                  exit after one exchange, once the tool has closed the port
+  --keep-restored         a completed restore replaces the image later backups serve
+  --corrupt-byte=K        with --keep-restored: store image byte K (from 1) inverted
   --record-image=FILE     write each image received by a restore (also a partial one)
   --record-commands=FILE  append one line per command received, ending in the baud rate
   --record-rx=FILE        append every byte received

@@ -44,6 +44,8 @@ struct Options {
     bool shortProbe = false;
     bool longProbe = false;
     bool once = false;
+    bool keepRestored = false;                // a completed restore becomes the image served
+    std::optional<std::uint64_t> corruptByte; // that image byte (from 1) is stored inverted
 
     double rate = 0; // bytes per second each way; 0 = as fast as the pty takes them
     double giveUpAfter =

@@ -93,6 +93,11 @@ private slots:
         row("SaveButton", "Save|Save Controller Configuration to file", false, true);
         row("BackupButton", "Backup|Backup Configuration from the Controller", true, true);
         row("RestoreButton", "Restore|Restore Configuration to the Controller", false, true);
+        row("StopButton", "Stop|Stop the transfer with the Controller", false, false);
+        row("mnuStop", "&Stop", false, false);
+        row("mnuOpenSnapshot", "Open &Snapshot…", true, true);
+        row("mnuVerifyAfterRestore", "&Verify after Restore", true, true);
+        row("mnuBackupBeforeRestore", "Back up before &Restore", true, true);
         row("Progress", "Progress", true, true);
         row("File", "File", true, true);
         row("CntrlConfig", "Controller Configuration Buffer", true, true);
@@ -130,7 +135,8 @@ private slots:
         QTest::addColumn<QPoint>("position");
         const QByteArray stored =
             "[Settings]\nMainLeft=1500\nMainTop=3000\nMainWidth=6000\n"
-            "MainHeight=3855\nCom1=False\nCom2=False\nCom3=True\nCom4=False\n";
+            "MainHeight=3855\nCom1=False\nCom2=False\nCom3=True\nCom4=False\n"
+            "VerifyAfterRestore=True\n";
         const QPoint defaults(67, 67), placed(100, 200);
         QTest::newRow("empty store") << QByteArray() << 1 << defaults;
         QTest::newRow("stored") << stored << 3 << placed;
@@ -175,6 +181,10 @@ private slots:
             w.mniCom[1]->trigger();
         for (int i = 0; i < 4; ++i)
             QCOMPARE(w.mniCom[i]->isChecked(), i == 1);
+        const bool verify = contents.contains("VerifyAfterRestore=True");
+        QCOMPARE(w.mnuVerifyAfterRestore->isChecked(), verify);
+        QVERIFY(!w.mnuBackupBeforeRestore->isChecked());
+        w.mnuBackupBeforeRestore->trigger();
         w.mnuFileExit->trigger();
         QVERIFY(!w.isVisible());
         QCOMPARE(dialogs_->asked, QStringList());
@@ -187,6 +197,9 @@ private slots:
         QCOMPARE(written.value("Settings/Com1").toString(), QStringLiteral("False"));
         QCOMPARE(written.value("Settings/Com2").toString(), QStringLiteral("True"));
         QCOMPARE(written.value("Settings/MainLeft").toString(), QString::number(position.x() * 15));
+        QCOMPARE(written.value("Settings/VerifyAfterRestore").toString(),
+                 QLatin1String(verify ? "True" : "False"));
+        QCOMPARE(written.value("Settings/BackupBeforeRestore").toString(), QStringLiteral("True"));
     }
 
     void minimisedUnloadKeepsPlacement() {

@@ -19,29 +19,6 @@ namespace {
 const QString kNoResponse =
     QStringLiteral("ERROR Message|Error : Controller Failed to respond, Check Communications");
 
-struct Session {
-    QTemporaryDir dir;
-    ScriptedDialogs dialogs;
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<frmMain> window;
-
-    QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
-    bool start(const QStringList &simArgs) {
-        sim = std::make_unique<SimProcess>(simArgs);
-        qputenv("STOWLINE_COM1", sim->device().toLocal8Bit());
-        window = std::make_unique<frmMain>(&dialogs);
-        window->Form_Load();
-        window->show();
-        return !sim->device().isEmpty();
-    }
-    // Opens `name` in the session folder holding `bytes` through the window's Open.
-    bool openImage(const char *name, const QByteArray &bytes) {
-        dialogs.fileAnswers << path(name);
-        if (writeAll(path(name), bytes))
-            window->mnuOpen->trigger();
-        return heldImage(*window) == bytes;
-    }
-};
 
 // Drag enter then drop of `path` on the window; true when both were accepted.
 bool dropFile(QWidget *window, const QString &path) {

@@ -12,6 +12,8 @@ public:
     QStringList fileAnswers; // next file dialog answers; empty string = Cancel
     QList<bool> questionAnswers;
     std::function<void()> duringWarning;
+    bool holdQuestions = false;     // questionLater leaves its question open in `open`
+    std::function<void(bool)> open; // the open question's answer
 
     void warning(QWidget *, const QString &title, const QString &text) override {
         asked << QStringLiteral("warning:") + title + QLatin1Char('|') + text;
@@ -21,6 +23,24 @@ public:
     bool question(QWidget *, const QString &title, const QString &text) override {
         asked << QStringLiteral("question:") + title + QLatin1Char('|') + text;
         return questionAnswers.isEmpty() ? false : questionAnswers.takeFirst();
+    }
+    void questionLater(QWidget *, const QString &title, const QString &text,
+                       std::function<void(bool)> answered) override {
+        asked << QStringLiteral("question:") + title + QLatin1Char('|') + text;
+        if (holdQuestions)
+            open = std::move(answered);
+        else
+            answered(!questionAnswers.isEmpty() && questionAnswers.takeFirst());
+    }
+    void withdrawQuestions() override {
+        if (open)
+            asked << QStringLiteral("withdrawn");
+        open = nullptr;
+    }
+    QString openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
+                           const QString &folder) override {
+        asked << QStringLiteral("folder:") + folder;
+        return openFileName(parent, title, filter);
     }
     QString saveFileName(QWidget *, const QString &title, const QString &filter) override {
         asked << QStringLiteral("save:") + title + QLatin1Char('|') + filter;

@@ -12,7 +12,9 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QSettings>
+#include <QTemporaryDir>
 #include <QtTest>
+#include <memory>
 
 inline QByteArray heldImage(const frmMain &w) {
     return w.image.ConfigData.mid(1, w.image.ConfigLength);
@@ -36,3 +38,35 @@ inline void checkIdle(const frmMain &w) {
                        w.mniCom[0], w.mniCom[1], w.mniCom[2], w.mniCom[3]})
         QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
 }
+
+// The real window with a simulated controller on Com 1, in a folder of its own.
+struct Session {
+    QTemporaryDir dir;
+    ScriptedDialogs dialogs;
+    std::unique_ptr<SimProcess> sim;
+    std::unique_ptr<frmMain> window;
+
+    QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
+    bool start(const QStringList &simArgs) {
+        if (!startSim(simArgs))
+            return false;
+        window = std::make_unique<frmMain>(&dialogs);
+        window->Form_Load();
+        window->show();
+        return true;
+    }
+    // A fresh simulator on Com 1; the window, if any, stays as it is.
+    bool startSim(const QStringList &simArgs) {
+        sim = std::make_unique<SimProcess>(simArgs);
+        qputenv("STOWLINE_COM1", sim->device().toLocal8Bit());
+        return !sim->device().isEmpty();
+    }
+    // Opens `name` in the session folder holding `bytes` through the window's Open.
+    bool openImage(const char *name, const QByteArray &bytes) {
+        if (!writeAll(path(name), bytes))
+            return false;
+        dialogs.fileAnswers << path(name);
+        window->mnuOpen->trigger();
+        return heldImage(*window) == bytes;
+    }
+};

@@ -1,0 +1,51 @@
+#include "snapshotfile.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+
+QString Snapshot::folder() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/Stowline/snapshots");
+}
+
+QString Snapshot::fileName(const QDateTime &when, qint16 port, qint16 generation) {
+    return when.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) + QStringLiteral("_Com%1").arg(port) +
+           (generation == 1 ? QStringLiteral(".CCF") : QStringLiteral(".SAV"));
+}
+
+QString Snapshot::writeNew(const QString &dir, const QString &name, const QByteArray &bytes,
+                           QString *error) {
+    if (!QDir().mkpath(dir)) {
+        *error =
+            QStringLiteral("the folder %1 cannot be created").arg(QDir::toNativeSeparators(dir));
+        return {};
+    }
+    const QFileInfo info(name);
+    const QString stem = info.completeBaseName();
+    const QString ext = info.suffix().isEmpty() ? QString() : QLatin1Char('.') + info.suffix();
+    for (int n = 1; n <= 1000; ++n) {
+        const QString path =
+            QDir(dir).filePath(n == 1 ? name : stem + QStringLiteral("_%1").arg(n) + ext);
+        QFile file(path);
+        // NewOnly refuses a name that exists, even one that appears between test and open.
+        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+            if (QFileInfo::exists(path))
+                continue;
+            *error = file.errorString();
+            return {};
+        }
+        if (file.write(bytes) != bytes.size() || !file.flush() ||
+            file.error() != QFileDevice::NoError) {
+            *error = file.errorString();
+            file.close();
+            file.remove();
+            return {};
+        }
+        file.close();
+        return QDir::toNativeSeparators(path);
+    }
+    *error = QStringLiteral("too many snapshots of that name");
+    return {};
+}
