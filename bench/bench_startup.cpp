@@ -1,58 +1,60 @@
 // Start-up of the tool as app/main.cpp runs it, with a watch on the main window's first paint.
-// Prints CLOCK_MONOTONIC stamps, so the process that started this one can measure from the
-// moment it started it:
-//   main_ns=  entering main (the system has loaded the program and its libraries)
-//   paint_ns= the first Paint event of the main window
-//   shown_ns= the first turn of the event loop after it (the frame is out)
-// then, after IDLE_MS of idling (default 1000), the resident memory: rss_kib= hwm_kib=.
+// Prints CLOCK_MONOTONIC stamps, so the process that started this one can time from its spawn:
+// paint_ns= the first Paint event of the main window, shown_ns= the event-loop turn after it
+// (the frame is out); then, after a second of idling, the resident memory: rss_kib= hwm_kib=.
 #include "frmmain.h"
-#include "harness.h"
 #include "module1.h"
 
 #include <QApplication>
 #include <QEvent>
+#include <QFile>
 #include <QTimer>
 #include <QWidget>
 
 #include <cstdio>
+#include <ctime>
 
 namespace {
 
-class FirstPaint : public QObject {
-public:
-    qint64 paintNs = -1;
-    qint64 shownNs = -1;
-    int idleMs = 1000;
+long long monoNs() {
+    timespec ts{};
+    ::clock_gettime(CLOCK_MONOTONIC, &ts);
+    return static_cast<long long>(ts.tv_sec) * 1'000'000'000 + ts.tv_nsec;
+}
 
+QByteArray statusField(const QByteArray &status, const char *name) {
+    const qsizetype at = status.indexOf(name);
+    return at < 0 ? QByteArray("-1")
+                  : status.mid(at + qstrlen(name)).simplified().split(' ').value(0);
+}
+
+class FirstPaint : public QObject {
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override {
-        if (event->type() == QEvent::Paint && paintNs < 0) {
-            paintNs = bench::monoNs();
+        if (event->type() == QEvent::Paint && paintNs_ < 0) {
+            paintNs_ = monoNs();
             QTimer::singleShot(0, this, [this] {
-                shownNs = bench::monoNs();
-                QTimer::singleShot(idleMs, this, [this] { finish(); });
+                std::printf("paint_ns=%lld shown_ns=%lld ", paintNs_, monoNs());
+                QTimer::singleShot(1000, this, [] {
+                    QFile f(QStringLiteral("/proc/self/status"));
+                    const QByteArray s = f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+                    std::printf("rss_kib=%s hwm_kib=%s\n", statusField(s, "VmRSS:").constData(),
+                                statusField(s, "VmHWM:").constData());
+                    std::fflush(stdout);
+                    QCoreApplication::quit();
+                });
             });
         }
         return QObject::eventFilter(watched, event);
     }
 
 private:
-    void finish() {
-        const bench::Memory memory = bench::memoryOf(0);
-        std::printf("paint_ns=%lld shown_ns=%lld rss_kib=%lld hwm_kib=%lld\n",
-                    static_cast<long long>(paintNs), static_cast<long long>(shownNs),
-                    static_cast<long long>(memory.rssKiB), static_cast<long long>(memory.hwmKiB));
-        std::fflush(stdout);
-        QCoreApplication::quit();
-    }
+    long long paintNs_ = -1;
 };
 
 } // namespace
 
 int main(int argc, char *argv[]) {
-    const qint64 mainNs = bench::monoNs();
-    std::printf("main_ns=%lld ", static_cast<long long>(mainNs));
-
     // From here as in app/main.cpp.
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Stowline"));
@@ -61,10 +63,7 @@ int main(int argc, char *argv[]) {
     QWidget *window = Module1::Main();
 
     FirstPaint watch;
-    watch.idleMs =
-        qEnvironmentVariableIsSet("IDLE_MS") ? qEnvironmentVariableIntValue("IDLE_MS") : 1000;
     window->installEventFilter(&watch);
-    // A window that never paints must not hang the benchmark.
-    QTimer::singleShot(20000, &app, [] { QCoreApplication::exit(1); });
+    QTimer::singleShot(20000, &app, [] { QCoreApplication::exit(1); }); // never painted
     return QApplication::exec();
 }
