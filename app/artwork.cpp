@@ -1,5 +1,6 @@
 #include "artwork.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -17,10 +18,29 @@ QPixmap render(int w, int h, qreal dpr, DrawFn draw) {
     return pixmap;
 }
 
+// Grey, pale and half transparent: a disabled button must not look like one that works, on a
+// light or a dark toolbar.
+QPixmap disabledFrom(const QPixmap &normal) {
+    QImage image = normal.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = 110 + qGray(line[x]) / 3;
+            line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) / 2);
+        }
+    }
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(normal.devicePixelRatio());
+    return pixmap;
+}
+
 QIcon iconFrom(DrawFn draw) {
     QIcon icon;
-    for (qreal dpr : {1.0, 2.0})
-        icon.addPixmap(render(16, 16, dpr, draw));
+    for (qreal dpr : {1.0, 2.0}) {
+        const QPixmap normal = render(16, 16, dpr, draw);
+        icon.addPixmap(normal);
+        icon.addPixmap(disabledFrom(normal), QIcon::Disabled);
+    }
     return icon;
 }
 

@@ -12,9 +12,15 @@ public:
     virtual void warning(QWidget *parent, const QString &title, const QString &text) = 0;
     // Yes/No question; true for Yes.
     virtual bool question(QWidget *parent, const QString &title, const QString &text) = 0;
-    // Qt name filters ("Desc (*.x);;Desc (*.y)"); an empty result means Cancel.
-    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
-    virtual QString openFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+    // Yes/No/Cancel question; Esc and the close box answer Cancel.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer yesNoCancel(QWidget *parent, const QString &title, const QString &text) = 0;
+    // Qt name filters ("Desc (*.x);;Desc (*.y)"), shown in `folder` (empty: the current one);
+    // an empty result means Cancel.
+    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                                 const QString &folder) = 0;
+    virtual QString openFileName(QWidget *parent, const QString &title, const QString &filter,
+                                 const QString &folder) = 0;
 };
 
 // The real boxes and Qt's own file dialog, with patterns matched regardless of letter case.
@@ -22,14 +28,22 @@ class QtDialogs : public Dialogs {
 public:
     void warning(QWidget *parent, const QString &title, const QString &text) override;
     bool question(QWidget *parent, const QString &title, const QString &text) override;
-    QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
-    QString openFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    Answer yesNoCancel(QWidget *parent, const QString &title, const QString &text) override;
+    QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                         const QString &folder) override;
+    QString openFileName(QWidget *parent, const QString &title, const QString &filter,
+                         const QString &folder) override;
 };
 
 class QFileDialog;
 
 // Qt's own dialog for the given mode, with name filters matched regardless of letter case.
+// Saving adds the extension of the chosen filter to a name typed without one.
 void prepareFileDialog(QFileDialog &dialog, bool forSaving);
+
+// The extension a Qt name filter's first pattern names ("Files (*.SAV *.x)" gives "SAV"); empty
+// for a pattern without one ("*").
+QString filterExtension(const QString &nameFilter);
 
 // "Desc | pattern|Desc2|pattern2" (entries and their patterns separated by bars) as Qt name
 // filters. A description that already ends in "(pattern)" is kept as it reads.

@@ -4,6 +4,7 @@
 #include "dialogs.h"
 #include "eventloopclock.h"
 #include "filecommands.h"
+#include "filelabel.h"
 #include "portmap.h"
 #include "qtcommcontrol.h"
 #include "transfers.h"
@@ -44,7 +45,7 @@ public:
     QProgressBar *ProgressBar = nullptr;
     QLabel *Progress = nullptr;
     QGroupBox *File = nullptr;
-    QLabel *FileStatus = nullptr;
+    FileLabel *FileStatus = nullptr;
     QGroupBox *CntrlConfig = nullptr;
     QLabel *ConfigStatus = nullptr;
 
@@ -94,6 +95,7 @@ public:
     QString askOpenFileName(const QString &title, const QString &filter,
                             QString *fileTitle) override;
     void refresh() override;
+    void setFilePath(const QString &path) override;
     // TransferUi
     qint16 GetSelectedPort() override;
     void showWarning(const QString &title, const QString &text) override;
@@ -111,6 +113,9 @@ private:
     void Form_Unload();
     void runTransfer(void (Transfers::*command)());
     void applyProgress();
+    bool mayReplaceImage();
+    QString startFolder() const;
+    void rememberFolder(const QString &path);
 
     std::unique_ptr<QtDialogs> ownDialogs_;
     Dialogs *dialogs_;
@@ -120,5 +125,6 @@ private:
     bool transferRunning_ = false;
     bool stopRequested_ = false;
     bool closeAfterTransfer_ = false;
+    QString lastFolder_; // of the file used last, kept between runs
     qint64 progressMin_ = 0, progressMax_ = 100, progressValue_ = 0;
 };

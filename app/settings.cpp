@@ -9,6 +9,7 @@ namespace {
 
 const char *const kPlacementKeys[] = {"MainLeft", "MainTop", "MainWidth", "MainHeight"};
 const char *const kPortKeys[] = {"Com1", "Com2", "Com3", "Com4"};
+const char *const kLastFolderKey = "Files/LastFolder";
 
 // A window coordinate holds at most 2^24 pixels of 15 twips; a value beyond it cannot place a
 // window (and would overflow the conversion to pixels).
@@ -67,6 +68,7 @@ StoredSettings readStoredSettings(QSettings &store) {
     for (int i = 0; i < 4; ++i)
         values.Com[i] = readTruth(store, kPortKeys[i], values.Com[i]);
     store.endGroup();
+    values.LastFolder = store.value(QLatin1String(kLastFolderKey)).toString();
     return values;
 }
 
@@ -84,6 +86,8 @@ void writeStoredSettings(QSettings &store, const StoredSettings &values, bool wr
         store.setValue(QLatin1String(kPortKeys[i]),
                        values.Com[i] ? QStringLiteral("True") : QStringLiteral("False"));
     store.endGroup();
+    if (!values.LastFolder.isEmpty())
+        store.setValue(QLatin1String(kLastFolderKey), values.LastFolder);
     store.sync();
 }
 

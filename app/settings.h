@@ -4,13 +4,17 @@
 #include <QSettings>
 #include <QString>
 
-// The persisted placement (twips) and port marks, under section "Settings".
+// The persisted placement (twips) and port marks, under section "Settings", and the folder
+// of the file used last.
 struct StoredSettings {
     float MainLeft = 1000;
     float MainTop = 1000;
     float MainWidth = 6000;
     float MainHeight = 3855;
     bool Com[4] = {true, false, false, false};
+    // Folder of the file used last, where the file dialogs open ("Files/LastFolder"); empty
+    // when none was used yet. Written only when known.
+    QString LastFolder;
 };
 
 // Values that are absent or do not convert fall back to the defaults.

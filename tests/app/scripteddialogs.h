@@ -11,6 +11,8 @@ public:
     QStringList asked;       // "warning:<title>|<text>", "question:...", "save:<title>|<filter>"...
     QStringList fileAnswers; // next file dialog answers; empty string = Cancel
     QList<bool> questionAnswers;
+    QList<Answer> yesNoCancelAnswers; // none left: No
+    QStringList folders;              // the folder each file dialog opened in
     std::function<void()> duringWarning;
 
     void warning(QWidget *, const QString &title, const QString &text) override {
@@ -22,12 +24,20 @@ public:
         asked << QStringLiteral("question:") + title + QLatin1Char('|') + text;
         return questionAnswers.isEmpty() ? false : questionAnswers.takeFirst();
     }
-    QString saveFileName(QWidget *, const QString &title, const QString &filter) override {
+    Answer yesNoCancel(QWidget *, const QString &title, const QString &text) override {
+        asked << QStringLiteral("yesNoCancel:") + title + QLatin1Char('|') + text;
+        return yesNoCancelAnswers.isEmpty() ? Answer::No : yesNoCancelAnswers.takeFirst();
+    }
+    QString saveFileName(QWidget *, const QString &title, const QString &filter,
+                         const QString &folder) override {
         asked << QStringLiteral("save:") + title + QLatin1Char('|') + filter;
+        folders << folder;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
-    QString openFileName(QWidget *, const QString &title, const QString &filter) override {
+    QString openFileName(QWidget *, const QString &title, const QString &filter,
+                         const QString &folder) override {
         asked << QStringLiteral("open:") + title + QLatin1Char('|') + filter;
+        folders << folder;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
     QStringList warnings() const {

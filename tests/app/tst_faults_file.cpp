@@ -1,5 +1,6 @@
-// File faults through the window's Open and Save: no box, an idle window that offers Save
-// exactly when an image is held, and a previous file that a failed Save leaves as it was.
+// File faults through the window's Open and Save: one box that says why, an idle window with
+// the bar at rest, the image and both labels as they were, and a previous file that a failed
+// Save leaves as it was.
 #include "windowtest.h"
 
 #include <QDir>
@@ -52,13 +53,15 @@ class FileFaultsTest : public QObject {
 private slots:
     void openFault_data() {
         QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("dropped"); // else the image held before stays
-        QTest::newRow("shrinks after its size was taken") << "shrink" << true;
-        QTest::newRow("a folder") << "folder" << false;
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("shrinks after its size was taken") << "shrink"
+                                                          << "the file changed while it was read";
+        QTest::newRow("a folder") << "folder"
+                                  << "it is a folder";
     }
     void openFault() {
         QFETCH(QString, fault);
-        QFETCH(bool, dropped);
+        QFETCH(QString, reason);
         Window win;
         QVERIFY(win.start());
         const QString path = win.path(fault + ".SAV");
@@ -74,11 +77,13 @@ private slots:
         QVERIFY(win.open(path));
 
         QCOMPARE(shrunk, fault == "shrink");
-        QCOMPARE(win.dialogs.warnings(), QStringList());
-        checkIdle(win.w, false);
-        QCOMPARE(win.w.ConfigStatus->text(), QStringLiteral("None"));
-        QCOMPARE(win.w.FileStatus->text(), path.right(60));
-        QCOMPARE(heldImage(win.w), dropped ? QByteArray() : win.held);
+        QCOMPARE(win.dialogs.warnings(),
+                 QStringList("ERROR Message|Error : Cannot open " + path + ": " + reason));
+        checkIdle(win.w);
+        QCOMPARE(win.w.ConfigStatus->text(), QStringLiteral("100000 bytes"));
+        QCOMPARE(win.w.FileStatus->text(), win.path("held.CCF").right(60));
+        QCOMPARE(win.w.image.ControllerType, qint16(1));
+        QCOMPARE(heldImage(win.w), win.held);
     }
 
     void saveFaultKeepsTheOldFile() {
@@ -99,9 +104,10 @@ private slots:
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
 
-        QCOMPARE(win.dialogs.warnings(), QStringList());
-        checkIdle(win.w, false);
-        QCOMPARE(win.w.FileStatus->text(), target.right(60));
+        QCOMPARE(win.dialogs.warnings(), QStringList("ERROR Message|Error : Cannot save " + target +
+                                                     ": the file could not be written"));
+        checkIdle(win.w);
+        QCOMPARE(win.w.FileStatus->text(), win.path("held.CCF").right(60));
         QCOMPARE(heldImage(win.w), win.held);
         QCOMPARE(QDir(win.dir.path()).entryList(QDir::Files | QDir::Hidden),
                  QStringList({"held.CCF", "old.CCF"}));

@@ -269,9 +269,9 @@ private slots:
         w.SaveButton->trigger();
         QCOMPARE(dialogs_->asked,
                  QStringList({"open:Open Controller Configuration|Controller Configuration Files "
-                              "(*.CCF);;Controller Configuration Files(*.sav)",
+                              "(*.CCF);;Controller Configuration Files(*.sav);;All files (*)",
                               "save:Save Controller Configuration|Controller Configuration Files "
-                              "(*.CCF)"}));
+                              "(*.SAV);;Controller Configuration Files (*.CCF)"}));
         QCOMPARE(readAll(target), bytes);
         checkIdle(w);
     }

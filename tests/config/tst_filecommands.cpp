@@ -21,8 +21,11 @@
 namespace {
 
 const QString kSaveFilter = QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF");
-const QString kOpenFilter = QStringLiteral("Controller Configuration Files (*.CCF) | "
-                                           "*.CCF|Controller Configuration Files(*.sav)|*.sav");
+const QString kSaveFilter2 =
+    QStringLiteral("Controller Configuration Files (*.SAV) | *.SAV|") + kSaveFilter;
+const QString kOpenFilter =
+    QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
+                   "Files(*.sav)|*.sav|All files (*)|*");
 
 ConfigImage heldImage(qint32 length, qint16 type) {
     ConfigImage image;
@@ -118,11 +121,13 @@ private slots:
         const QString count = QString::number(saved);
         const QString range = "min:0|max:" + QString::number(saved - 1);
         QCOMPARE(save.view.dialogTitles, {QStringLiteral("Save Controller Configuration")});
-        QCOMPARE(save.view.dialogFilters, {kSaveFilter});
+        QCOMPARE(save.view.dialogFilters, {type == 2 ? kSaveFilter2 : kSaveFilter});
         QStringList log = save.view.log.filter(QRegularExpression("^(?!value:)"));
-        QCOMPARE(log.join('|'), "busy|file:" + path.right(60) +
-                                    "|refresh|status:Saving Controller Configuration to file (" +
-                                    count + " bytes)|" + range + "|idle");
+        // The label changes once the file is in place; a cut image shows its new size.
+        QCOMPARE(log.join('|'), "busy|refresh|status:Saving Controller Configuration to file (" +
+                                    count + " bytes)|" + range +
+                                    (held != saved ? "|config:" + count + " bytes" : "") +
+                                    "|file:" + path.right(60) + "|idle");
         QCOMPARE(save.view.progressValues().size(), values);
         QCOMPARE(save.view.progressValues().last(), 0);
         QCOMPARE(image.ConfigLength, saved);
@@ -134,11 +139,9 @@ private slots:
         QCOMPARE(open.view.dialogTitles, {QStringLiteral("Open Controller Configuration")});
         QCOMPARE(open.view.dialogFilters, {kOpenFilter});
         log = open.view.log.filter(QRegularExpression("^(?!value:)"));
-        QCOMPARE(log.join('|'), "busy|file:" + path.right(60) +
-                                    "|config:None|refresh|status:Loading Controller "
-                                    "Configuration from file (" +
-                                    count + " bytes)|" + range + "|config:" + count +
-                                    " bytes|idle");
+        QCOMPARE(log.join('|'), "busy|refresh|status:Loading Controller Configuration from file (" +
+                                    count + " bytes)|" + range + "|file:" + path.right(60) +
+                                    "|config:" + count + " bytes|idle");
         QCOMPARE(open.view.progressValues(), save.view.progressValues());
         QCOMPARE(loaded.ConfigLength, saved);
         QCOMPARE(loaded.ControllerType, typeAfterOpen);
@@ -173,41 +176,43 @@ private slots:
         if (read) {
             QCOMPARE(image.ConfigData, QByteArray("\0\x01\x02\x03", 4));
             QCOMPARE(run.view.configStatus, QStringLiteral("3 bytes"));
-        } else { // nothing at all happens
-            QCOMPARE(run.view.log, QStringList({"busy", "idle"}));
+        } else { // nothing changes, and a box says why
+            QCOMPARE(run.view.log, QStringList({"busy", "status:Waiting for Command",
+                                                "warning:ERROR Message|Error : Cannot open " +
+                                                    path + ": the file name is too short",
+                                                "idle"}));
             QCOMPARE(image.ConfigData, previous.ConfigData);
             QCOMPARE(image.ConfigLength, previous.ConfigLength);
         }
     }
 
+    // Nothing changes: a second-generation image longer than a file holds is not cut either.
     void cancel_data() {
         QTest::addColumn<bool>("save");
         QTest::addColumn<qint32>("held");
         QTest::addColumn<qint16>("type");
-        QTest::addColumn<qint32>("lengthAfter");
-        QTest::newRow("save, second generation, longer image")
-            << true << 200000 << qint16(2) << 186368;
-        QTest::newRow("save, type unknown, shorter image") << true << 1000 << qint16(0) << 1000;
-        QTest::newRow("save, first generation") << true << 200000 << qint16(1) << 200000;
-        QTest::newRow("open") << false << 200000 << qint16(2) << 200000;
+        QTest::newRow("save, second generation, longer image") << true << 200000 << qint16(2);
+        QTest::newRow("save, type unknown, shorter image") << true << 1000 << qint16(0);
+        QTest::newRow("save, first generation") << true << 200000 << qint16(1);
+        QTest::newRow("open") << false << 200000 << qint16(2);
     }
 
     void cancel() {
         QFETCH(bool, save);
         QFETCH(qint32, held);
         QFETCH(qint16, type);
-        QFETCH(qint32, lengthAfter);
         ConfigImage image = heldImage(held, type);
         const QByteArray data = image.ConfigData;
         Run run(image);
         save ? run.save() : run.open();
         QCOMPARE(run.view.log, QStringList({"busy", "idle"}));
-        QCOMPARE(image.ConfigLength, lengthAfter);
+        QCOMPARE(image.ConfigLength, held);
         QCOMPARE(image.ControllerType, type);
         QCOMPARE(image.ConfigData, data);
     }
 
-    // A Save that cannot finish leaves the previous file as it was and no stray files.
+    // A Save that cannot finish says why and leaves the previous file, the image and the label
+    // as they were, no stray files, and the bar at rest.
     void failedSaveKeepsOldFile_data() {
         QTest::addColumn<QString>("how");
         QTest::addColumn<qint32>("held");
@@ -256,7 +261,13 @@ private slots:
                               QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
 
         QCOMPARE(run.view.log.last(), QStringLiteral("idle"));
-        QCOMPARE(run.view.fileStatus, path.right(60));
+        QCOMPARE(run.view.warnings.size(), 1);
+        const QString prefix = "ERROR Message|Error : Cannot save " + path + ": ";
+        QVERIFY2(run.view.warnings.first().startsWith(prefix) &&
+                     run.view.warnings.first().size() > prefix.size() + 3,
+                 qPrintable(run.view.warnings.first()));
+        QCOMPARE(run.view.fileStatus, QStringLiteral("Before"));
+        QCOMPARE(run.view.progressValue, 0);
         QCOMPARE(image.ConfigLength, held);
         const QStringList left =
             QDir(folder.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
@@ -267,27 +278,34 @@ private slots:
             QCOMPARE(fileBytes(path), old);
     }
 
-    // keepsImage: the previous image survives; otherwise no image is held afterwards.
+    // Every failed Open says why and changes nothing: image, length, generation, both labels.
     void failedOpen_data() {
         QTest::addColumn<QString>("kind");
-        QTest::addColumn<bool>("keepsImage");
-        QTest::addColumn<QString>("configStatus");
-        QTest::newRow("missing file") << "missing" << true << "None";
-        QTest::newRow("empty file") << "empty" << false << "None";
-        QTest::newRow("folder") << "folder" << true << "None";
-        QTest::newRow("FIFO") << "fifo" << true << "None";
-        QTest::newRow("too large for a 32-bit length") << "huge" << true << "Before";
-        QTest::newRow("no memory for the image") << "nomem" << true << "Before";
-        QTest::newRow("unreadable") << "unreadable" << false << "None";
-        QTest::newRow("shorter than its size") << "short" << false << "None";
-        QTest::newRow("vanishes after its size was taken") << "vanish late" << false << "None";
-        QTest::newRow("shrinks after its size was taken") << "shrink late" << false << "None";
+        QTest::addColumn<QString>("reason");
+        const QString changed = QStringLiteral("the file changed while it was read");
+        QTest::newRow("missing file") << "missing"
+                                      << "the file does not exist";
+        QTest::newRow("empty file") << "empty"
+                                    << "the file is empty";
+        QTest::newRow("folder") << "folder"
+                                << "it is a folder";
+        QTest::newRow("FIFO") << "fifo"
+                              << "it is not a regular file";
+        QTest::newRow("too large for a 32-bit length")
+            << "huge"
+            << "the file is too large for a configuration image";
+        QTest::newRow("no memory for the image") << "nomem"
+                                                 << "there is not enough memory to hold it";
+        QTest::newRow("unreadable") << "unreadable"
+                                    << "Permission denied";
+        QTest::newRow("shorter than its size") << "short" << changed;
+        QTest::newRow("shrinks after its size was taken") << "shrink late" << changed;
+        QTest::newRow("grows after its size was taken") << "grow late" << changed;
     }
 
     void failedOpen() {
         QFETCH(QString, kind);
-        QFETCH(bool, keepsImage);
-        QFETCH(QString, configStatus);
+        QFETCH(QString, reason);
         if (kind == "unreadable")
             RUN_UNPRIVILEGED();
         QString path = dir.filePath(kind + ".SAV");
@@ -319,8 +337,7 @@ private slots:
         bool lateStepRan = false;
         if (kind.endsWith(QLatin1String("late")))
             run.view.onRefresh = [&] {
-                lateStepRan =
-                    kind == "vanish late" ? QFile::remove(path) : QFile::resize(path, 100);
+                lateStepRan = QFile::resize(path, kind == "grow late" ? 6000 : 100);
             };
 
         // A wrong Open blocks on the FIFO; a writer that opens and closes releases it.
@@ -356,12 +373,14 @@ private slots:
         QVERIFY(!released);
         QCOMPARE(lateStepRan, kind.endsWith(QLatin1String("late")));
         QCOMPARE(run.view.log.last(), QStringLiteral("idle"));
-        QCOMPARE(image.ControllerType, kind == "short" ? qint16(1) : qint16(2));
-        QCOMPARE(run.view.fileStatus, path.right(60));
-        QCOMPARE(run.view.configStatus, configStatus);
-        QCOMPARE(image.ConfigLength, keepsImage ? previous.ConfigLength : 0);
-        if (keepsImage)
-            QCOMPARE(image.ConfigData, previous.ConfigData);
+        QCOMPARE(run.view.warnings,
+                 QStringList("ERROR Message|Error : Cannot open " + path + ": " + reason));
+        QCOMPARE(image.ControllerType, previous.ControllerType);
+        QCOMPARE(run.view.fileStatus, QStringLiteral("Before"));
+        QCOMPARE(run.view.configStatus, QStringLiteral("Before"));
+        QCOMPARE(run.view.progressValue, 0);
+        QCOMPARE(image.ConfigLength, previous.ConfigLength);
+        QCOMPARE(image.ConfigData, previous.ConfigData);
     }
 };
 

@@ -1,5 +1,5 @@
 // Open of an arbitrary file under an arbitrary name, followed on request by a Save of what
-// was read.
+// was read. An Open or Save that does not complete shows one box and changes nothing.
 //
 // Input: name byte, kind byte (bits 0-2: regular file, missing, folder, FIFO, Cancel; bit 3:
 // unreadable), size byte (the file is the input's remaining bytes, padded on request to the
@@ -111,16 +111,18 @@ void saveBack(ConfigImage &image, quint8 how, const QByteArray &content, const Q
     if (target != 0)
         view.fileAnswers.append({path, QString()});
 
+    const qint32 lengthBefore = image.ConfigLength;
+    const bool lands = target == 1 || target == 2;
+
     FileCommands(image, view).mnuSave_Click();
 
-    FUZZ_EXPECT(view.lastWasIdle && view.warnings.isEmpty());
-    FUZZ_EXPECT(image.ConfigLength == expected);
+    FUZZ_EXPECT(view.lastWasIdle && view.warnings.size() == (target == 3 ? 1 : 0));
+    FUZZ_EXPECT(image.ConfigLength == (lands ? expected : lengthBefore));
     expectImageSound(image);
-    if (target == 0)
-        FUZZ_EXPECT(!view.fileStatus);
-    else if (target == 3)
+    FUZZ_EXPECT(lands == view.fileStatus.has_value());
+    if (target == 3)
         FUZZ_EXPECT(!QFileInfo::exists(path));
-    else
+    else if (lands)
         FUZZ_EXPECT(readFile(path) == content.left(expected));
 }
 
@@ -175,15 +177,24 @@ int fuzzOpen(const uint8_t *data, size_t size) {
     FileCommands(image, view).mnuOpen_Click();
 
     FUZZ_EXPECT(view.lastWasIdle && view.idles == 1 && view.busies == 1);
-    FUZZ_EXPECT(view.warnings.isEmpty());
     expectImageSound(image);
 
-    if (kind == Kind::Cancel || title.size() < 4) {
+    const bool opens = kind == Kind::Regular && readable && !content.isEmpty() && title.size() >= 4;
+    if (!opens) {
+        // Cancel shows nothing; any other Open that fails shows why, once.
+        if (kind == Kind::Cancel)
+            FUZZ_EXPECT(view.warnings.isEmpty());
+        else
+            FUZZ_EXPECT(view.warnings.size() == 1 &&
+                        view.warnings.first().startsWith(
+                            QStringLiteral("ERROR Message|Error : Cannot open ") + path + ": "));
         expectUnchanged(image, before);
         FUZZ_EXPECT(image.ControllerType == before.ControllerType);
         FUZZ_EXPECT(!view.fileStatus && !view.configStatus);
+        FUZZ_EXPECT(!view.progressValue || *view.progressValue == 0);
         return 0;
     }
+    FUZZ_EXPECT(view.warnings.isEmpty());
 
     const QString extension = title.right(4).toUpper();
     const qint16 expectedType = extension == QLatin1String(".CCF")   ? 1
@@ -191,19 +202,6 @@ int fuzzOpen(const uint8_t *data, size_t size) {
                                                                      : before.ControllerType;
     FUZZ_EXPECT(image.ControllerType == expectedType);
     FUZZ_EXPECT(view.fileStatus == shownTail(path));
-
-    if (kind != Kind::Regular) {
-        // Nothing to read: the old image stays.
-        expectUnchanged(image, before);
-        FUZZ_EXPECT(view.configStatus == QLatin1String("None"));
-        return 0;
-    }
-    if (!readable || content.isEmpty()) {
-        // No byte read: no image held.
-        FUZZ_EXPECT(image.ConfigLength == 0);
-        FUZZ_EXPECT(view.configStatus == QLatin1String("None"));
-        return 0;
-    }
 
     FUZZ_EXPECT(image.ConfigLength == content.size());
     FUZZ_EXPECT(image.ConfigData.size() == content.size() + 1);
