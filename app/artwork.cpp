@@ -123,13 +123,20 @@ void drawLogo(QPainter &p) {
     mark.lineTo(7.5, 5);
     mark.closeSubpath();
     p.drawPath(mark);
+    // Fonts differ between systems: the name is made smaller until it fits inside the badge.
+    const QString name = QStringLiteral("VELLMORE");
+    const QRectF box(19, 0, 81, 24);
     QFont font(QStringLiteral("Sans Serif"));
-    font.setPixelSize(13);
     font.setBold(true);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
-    p.setFont(font);
+    for (int size = 13; size >= 7; --size) {
+        font.setPixelSize(size);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, size >= 12 ? 1.0 : 0.5);
+        p.setFont(font);
+        if (p.fontMetrics().horizontalAdvance(name) <= box.width())
+            break;
+    }
     p.setPen(Qt::white);
-    p.drawText(QRectF(19, 0, 83, 24), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("VELLMORE"));
+    p.drawText(box, Qt::AlignVCenter | Qt::AlignLeft, name);
 }
 
 } // namespace

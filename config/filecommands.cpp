@@ -52,7 +52,8 @@ bool FileCommands::saveTo(const QString &path, QString *error) {
         return false;
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so a write that fails does so at once, with the system's reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = describe(file);
         return false;
     }

@@ -104,8 +104,8 @@ private slots:
         ::setrlimit(RLIMIT_FSIZE, &saved);
         std::signal(SIGXFSZ, oldHandler);
 
-        QCOMPARE(win.dialogs.warnings(), QStringList("ERROR Message|Error : Cannot save " + target +
-                                                     ": the file could not be written"));
+        QCOMPARE(win.dialogs.warnings(),
+                 QStringList("ERROR Message|Error : Cannot save " + target + ": File too large"));
         checkIdle(win.w);
         QCOMPARE(win.w.FileStatus->text(), win.path("held.CCF").right(60));
         QCOMPARE(heldImage(win.w), win.held);

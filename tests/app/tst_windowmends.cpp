@@ -137,6 +137,18 @@ private slots:
         QCOMPARE(::titleBarReachable(frame, 30, screens), reachable);
     }
 
+    // The maker's name ends inside the badge: its last columns hold the badge's colour only.
+    void logoNotClipped() {
+        for (int dpr : {1, 2}) {
+            const QImage logo = Artwork::makerLogo(dpr).toImage();
+            QCOMPARE(logo.size(), QSize(104, 24) * dpr);
+            const QRgb badge = logo.pixel(logo.width() - 2 * dpr, logo.height() / 2);
+            for (int x = logo.width() - 4 * dpr; x < logo.width() - dpr; ++x)
+                for (int y = 4 * dpr; y < logo.height() - 4 * dpr; ++y)
+                    QVERIFY2(logo.pixel(x, y) == badge, qPrintable(QString("%1,%2").arg(x).arg(y)));
+        }
+    }
+
     // A disabled toolbar button shows a grey, faded picture, at both scales.
     void disabledButtonsLookDisabled() {
         for (const char *key : {"Open", "Save", "Backup", "Restore"}) {
