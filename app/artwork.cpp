@@ -1,5 +1,6 @@
 #include "artwork.h"
 
+#include <QImage>
 #include <QPainter>
 #include <QPainterPath>
 
@@ -17,10 +18,29 @@ QPixmap render(int w, int h, qreal dpr, DrawFn draw) {
     return pixmap;
 }
 
+// Grey, pale and half transparent: a disabled button must not look like one that works, on a
+// light or a dark toolbar.
+QPixmap disabledFrom(const QPixmap &normal) {
+    QImage image = normal.toImage().convertToFormat(QImage::Format_ARGB32);
+    for (int y = 0; y < image.height(); ++y) {
+        auto *line = reinterpret_cast<QRgb *>(image.scanLine(y));
+        for (int x = 0; x < image.width(); ++x) {
+            const int grey = 110 + qGray(line[x]) / 3;
+            line[x] = qRgba(grey, grey, grey, qAlpha(line[x]) / 2);
+        }
+    }
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(normal.devicePixelRatio());
+    return pixmap;
+}
+
 QIcon iconFrom(DrawFn draw) {
     QIcon icon;
-    for (qreal dpr : {1.0, 2.0})
-        icon.addPixmap(render(16, 16, dpr, draw));
+    for (qreal dpr : {1.0, 2.0}) {
+        const QPixmap normal = render(16, 16, dpr, draw);
+        icon.addPixmap(normal);
+        icon.addPixmap(disabledFrom(normal), QIcon::Disabled);
+    }
     return icon;
 }
 
@@ -124,13 +144,20 @@ void drawLogo(QPainter &p) {
     mark.lineTo(7.5, 5);
     mark.closeSubpath();
     p.drawPath(mark);
+    // Fonts differ between systems: the name is made smaller until it fits inside the badge.
+    const QString name = QStringLiteral("VELLMORE");
+    const QRectF box(19, 0, 81, 24);
     QFont font(QStringLiteral("Sans Serif"));
-    font.setPixelSize(13);
     font.setBold(true);
-    font.setLetterSpacing(QFont::AbsoluteSpacing, 1.0);
-    p.setFont(font);
+    for (int size = 13; size >= 7; --size) {
+        font.setPixelSize(size);
+        font.setLetterSpacing(QFont::AbsoluteSpacing, size >= 12 ? 1.0 : 0.5);
+        p.setFont(font);
+        if (p.fontMetrics().horizontalAdvance(name) <= box.width())
+            break;
+    }
     p.setPen(Qt::white);
-    p.drawText(QRectF(19, 0, 83, 24), Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("VELLMORE"));
+    p.drawText(box, Qt::AlignVCenter | Qt::AlignLeft, name);
 }
 
 } // namespace

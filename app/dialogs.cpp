@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
+#include <QRegularExpression>
 #include <QStringList>
 
 void QtDialogs::warning(QWidget *parent, const QString &title, const QString &text) {
@@ -16,6 +17,26 @@ bool QtDialogs::question(QWidget *parent, const QString &title, const QString &t
     return box.exec() == QMessageBox::Yes;
 }
 
+Dialogs::Answer QtDialogs::yesNoCancel(QWidget *parent, const QString &title, const QString &text) {
+    QMessageBox box(QMessageBox::Question, title, text,
+                    QMessageBox::Yes | QMessageBox::No | QMessageBox::Cancel, parent);
+    box.setDefaultButton(QMessageBox::Yes);
+    box.setEscapeButton(QMessageBox::Cancel);
+    switch (box.exec()) {
+    case QMessageBox::Yes:
+        return Answer::Yes;
+    case QMessageBox::No:
+        return Answer::No;
+    default:
+        return Answer::Cancel;
+    }
+}
+
+QString filterExtension(const QString &nameFilter) {
+    static const QRegularExpression pattern(QStringLiteral("\\(\\*\\.(\\w+)"));
+    return pattern.match(nameFilter).captured(1);
+}
+
 void prepareFileDialog(QFileDialog &dialog, bool forSaving) {
     dialog.setAcceptMode(forSaving ? QFileDialog::AcceptSave : QFileDialog::AcceptOpen);
     dialog.setFileMode(forSaving ? QFileDialog::AnyFile : QFileDialog::ExistingFile);
@@ -23,6 +44,13 @@ void prepareFileDialog(QFileDialog &dialog, bool forSaving) {
     // technician's "x.ccf" must show under "*.CCF".
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setFilter(dialog.filter() & ~QDir::CaseSensitive);
+    if (forSaving) {
+        // Done in the dialog, so that replacing an existing "name.CCF" is still confirmed.
+        dialog.setDefaultSuffix(filterExtension(dialog.selectedNameFilter()));
+        QObject::connect(
+            &dialog, &QFileDialog::filterSelected, &dialog,
+            [&dialog](const QString &filter) { dialog.setDefaultSuffix(filterExtension(filter)); });
+    }
 }
 
 void QtDialogs::questionLater(QWidget *parent, const QString &title, const QString &text,
@@ -53,7 +81,7 @@ void QtDialogs::withdrawQuestions() {
 }
 
 static QString runFileDialog(QWidget *parent, const QString &title, const QString &filter,
-                             bool forSaving, const QString &folder = QString()) {
+                             const QString &folder, bool forSaving) {
     QFileDialog dialog(parent, title, folder, filter);
     prepareFileDialog(dialog, forSaving);
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
@@ -61,17 +89,14 @@ static QString runFileDialog(QWidget *parent, const QString &title, const QStrin
     return QDir::toNativeSeparators(dialog.selectedFiles().constFirst());
 }
 
-QString QtDialogs::saveFileName(QWidget *parent, const QString &title, const QString &filter) {
-    return runFileDialog(parent, title, filter, true);
+QString QtDialogs::saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                                const QString &folder) {
+    return runFileDialog(parent, title, filter, folder, true);
 }
 
-QString QtDialogs::openFileName(QWidget *parent, const QString &title, const QString &filter) {
-    return runFileDialog(parent, title, filter, false);
-}
-
-QString QtDialogs::openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
-                                  const QString &folder) {
-    return runFileDialog(parent, title, filter, false, folder);
+QString QtDialogs::openFileName(QWidget *parent, const QString &title, const QString &filter,
+                                const QString &folder) {
+    return runFileDialog(parent, title, filter, folder, false);
 }
 
 QString toQtNameFilters(const QString &barFilter) {

@@ -16,9 +16,15 @@ public:
     virtual void warning(QWidget *parent, const QString &title, const QString &text) = 0;
     // Yes/No question; true for Yes.
     virtual bool question(QWidget *parent, const QString &title, const QString &text) = 0;
-    // Qt name filters ("Desc (*.x);;Desc (*.y)"); an empty result means Cancel.
-    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
-    virtual QString openFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+    // Yes/No/Cancel question; Esc and the close box answer Cancel.
+    enum class Answer { Yes, No, Cancel };
+    virtual Answer yesNoCancel(QWidget *parent, const QString &title, const QString &text) = 0;
+    // Qt name filters ("Desc (*.x);;Desc (*.y)"), shown in `folder` (empty: the current one);
+    // an empty result means Cancel.
+    virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                                 const QString &folder) = 0;
+    virtual QString openFileName(QWidget *parent, const QString &title, const QString &filter,
+                                 const QString &folder) = 0;
 
     // A Yes/No question (No the default) that does not hold the caller: it returns at once,
     // and `answered` runs later with true for Yes, unless the question is withdrawn first.
@@ -29,12 +35,6 @@ public:
     }
     // Closes every question still open, unanswered.
     virtual void withdrawQuestions() {}
-    // An open dialog that starts in `folder`.
-    virtual QString openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
-                                   const QString &folder) {
-        (void)folder;
-        return openFileName(parent, title, filter);
-    }
 };
 
 // The real boxes and Qt's own file dialog, with patterns matched regardless of letter case.
@@ -42,13 +42,14 @@ class QtDialogs : public Dialogs {
 public:
     void warning(QWidget *parent, const QString &title, const QString &text) override;
     bool question(QWidget *parent, const QString &title, const QString &text) override;
-    QString saveFileName(QWidget *parent, const QString &title, const QString &filter) override;
-    QString openFileName(QWidget *parent, const QString &title, const QString &filter) override;
+    Answer yesNoCancel(QWidget *parent, const QString &title, const QString &text) override;
+    QString saveFileName(QWidget *parent, const QString &title, const QString &filter,
+                         const QString &folder) override;
+    QString openFileName(QWidget *parent, const QString &title, const QString &filter,
+                         const QString &folder) override;
     void questionLater(QWidget *parent, const QString &title, const QString &text,
                        std::function<void(bool)> answered) override;
     void withdrawQuestions() override;
-    QString openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
-                           const QString &folder) override;
 
 private:
     QList<QPointer<QMessageBox>> open_;
@@ -57,7 +58,12 @@ private:
 class QFileDialog;
 
 // Qt's own dialog for the given mode, with name filters matched regardless of letter case.
+// Saving adds the extension of the chosen filter to a name typed without one.
 void prepareFileDialog(QFileDialog &dialog, bool forSaving);
+
+// The extension a Qt name filter's first pattern names ("Files (*.SAV *.x)" gives "SAV"); empty
+// for a pattern without one ("*").
+QString filterExtension(const QString &nameFilter);
 
 // "Desc | pattern|Desc2|pattern2" (entries and their patterns separated by bars) as Qt name
 // filters. A description that already ends in "(pattern)" is kept as it reads.

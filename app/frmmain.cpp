@@ -2,6 +2,7 @@
 
 #include "artwork.h"
 #include "frmabout.h"
+#include "placement.h"
 #include "settings.h"
 #include "snapshotfile.h"
 #include "transfers.h"
@@ -20,10 +21,12 @@
 #include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QTimer>
 #include <QToolBar>
 #include <limits>
 #include <memory>
+#include <utility>
 
 namespace {
 
@@ -162,7 +165,7 @@ void frmMain::buildClientArea() {
     File->setObjectName(QStringLiteral("File"));
     File->setGeometry(twipRect(360, 1320, 5055, 615, y0));
     File->setAccessibleName(QStringLiteral("File"));
-    FileStatus = new QLabel(File);
+    FileStatus = new FileLabel(File);
     FileStatus->setObjectName(QStringLiteral("FileStatus"));
     FileStatus->setGeometry(twipRect(120, 240, 4815, 255));
 
@@ -190,22 +193,21 @@ void frmMain::Form_Load() {
     const StoredSettings stored = readStoredSettings(*store);
     portMap_.load(*store);
 
-    // A placement wholly off every screen (a monitor since removed) falls back to the default.
-    QRect placement(qRound(stored.MainLeft / 15), qRound(stored.MainTop / 15),
-                    qRound(stored.MainWidth / 15), qRound(stored.MainHeight / 15));
-    // A size of 0 or below would turn the rectangle round and fool the test below.
-    if (!placement.isValid())
-        placement.setSize(size());
-    bool visible = false;
+    // A window that cannot be grabbed by its title bar (a monitor since removed, a corner just
+    // showing) goes to the default place. The frame is fixed in size: what is stored for it
+    // does not count.
+    QRect placement(QPoint(qRound(stored.MainLeft / 15), qRound(stored.MainTop / 15)), size());
+    QList<QRect> screens;
     for (const QScreen *screen : QGuiApplication::screens())
-        visible = visible || screen->availableGeometry().intersects(placement);
-    if (!visible) {
+        screens << screen->availableGeometry();
+    if (!titleBarReachable(placement, style()->pixelMetric(QStyle::PM_TitleBarHeight), screens)) {
         const StoredSettings defaults;
         placement.moveTopLeft(
             QPoint(qRound(defaults.MainLeft / 15), qRound(defaults.MainTop / 15)));
     }
     move(placement.topLeft());
 
+    lastFolder_ = stored.LastFolder;
     for (int i = 0; i < 4; ++i) {
         mniCom[i]->setChecked(stored.Com[i]);
         const QString device = portMap_.deviceFor(i + 1);
@@ -266,6 +268,7 @@ void frmMain::Form_Unload() {
         values.Com[i] = mniCom[i]->isChecked();
     values.VerifyAfterRestore = mnuVerifyAfterRestore->isChecked();
     values.BackupBeforeRestore = mnuBackupBeforeRestore->isChecked();
+    values.LastFolder = lastFolder_;
     writeStoredSettings(*store, values, !isMinimized());
 }
 
@@ -282,6 +285,10 @@ void frmMain::closeEvent(QCloseEvent *event) {
         askDuringTransfer(QStringLiteral("A transfer with the Controller is running.\n"
                                          "Stop the transfer and quit?"),
                           [this] { closeAfterTransfer_ = true; });
+        return;
+    }
+    if (!mayReplaceImage()) {
+        event->ignore();
         return;
     }
     Form_Unload();
@@ -336,12 +343,14 @@ void frmMain::runTransfer(void (Transfers::*command)()) {
     if (outcome == TransferOutcome::Stopped)
         endStoppedTransfer(backup, snapshotPath);
     mnuHelpAbout->setEnabled(true);
-    if (closeAfterTransfer_)
+    // Closing can still be called off (an unsaved image): the next transfer starts afresh.
+    if (std::exchange(closeAfterTransfer_, false))
         QTimer::singleShot(0, this, &QWidget::close);
 }
 
 void frmMain::mnuOpen_Click() {
-    files_.mnuOpen_Click();
+    if (mayReplaceImage())
+        files_.mnuOpen_Click();
 }
 void frmMain::openFile(const QString &path) {
     if (!transferRunning_)
@@ -351,7 +360,8 @@ void frmMain::mnuSave_Click() {
     files_.mnuSave_Click();
 }
 void frmMain::mnuBackup_Click() {
-    runTransfer(&Transfers::mnuBackup_Click);
+    if (mayReplaceImage())
+        runTransfer(&Transfers::mnuBackup_Click);
 }
 void frmMain::mnuRestore_Click() {
     runTransfer(&Transfers::mnuRestore_Click);
@@ -423,6 +433,12 @@ void frmMain::setConfigStatus(const QString &text) {
 }
 void frmMain::setFileStatus(const QString &text) {
     setText(FileStatus, text);
+    FileStatus->setPath(QString());
+}
+
+void frmMain::setFilePath(const QString &path) {
+    setFileStatus(ConfigFile::pathTail(path));
+    FileStatus->setPath(path);
 }
 
 void frmMain::SetIdleState() {
@@ -445,14 +461,47 @@ void frmMain::SetBusyState() {
 }
 
 QString frmMain::askSaveFileName(const QString &title, const QString &filter) {
-    return dialogs_->saveFileName(this, title, toQtNameFilters(filter));
+    const QString path =
+        dialogs_->saveFileName(this, title, toQtNameFilters(filter), startFolder());
+    rememberFolder(path);
+    return path;
 }
 
 QString frmMain::askOpenFileName(const QString &title, const QString &filter, QString *fileTitle) {
-    const QString path = dialogs_->openFileName(this, title, toQtNameFilters(filter));
+    const QString path =
+        dialogs_->openFileName(this, title, toQtNameFilters(filter), startFolder());
+    rememberFolder(path);
     if (fileTitle)
         *fileTitle = QFileInfo(path).fileName();
     return path;
+}
+
+// Both file dialogs open where the last file was chosen, in this run or an earlier one.
+QString frmMain::startFolder() const {
+    return !lastFolder_.isEmpty() && QDir(lastFolder_).exists() ? lastFolder_ : QString();
+}
+
+void frmMain::rememberFolder(const QString &path) {
+    if (!path.isEmpty())
+        lastFolder_ = QDir::toNativeSeparators(QFileInfo(path).absolutePath());
+}
+
+// An image read from a controller is the only copy there is until it is saved or restored:
+// before anything replaces it, offer to save it. False: the command is called off.
+bool frmMain::mayReplaceImage() {
+    if (!image.unsavedBackup || image.ConfigLength < 1)
+        return true;
+    switch (dialogs_->yesNoCancel(this, QStringLiteral("Stowline"),
+                                  QStringLiteral("The configuration read from the controller has "
+                                                 "not been saved. Save it now?"))) {
+    case Dialogs::Answer::Yes:
+        return files_.mnuSave_Click();
+    case Dialogs::Answer::No:
+        return true;
+    case Dialogs::Answer::Cancel:
+        break;
+    }
+    return false;
 }
 
 void frmMain::refresh() {
@@ -557,17 +606,13 @@ void frmMain::showEstimate(qint64 value) {
 }
 
 void frmMain::mnuOpenSnapshot_Click() {
-    SetBusyState();
+    if (!mayReplaceImage())
+        return;
     const QString folder = Snapshot::folder();
     QDir().mkpath(folder);
-    const QString path = dialogs_->openFileNameIn(
+    const QString path = dialogs_->openFileName(
         this, QStringLiteral("Open Snapshot"),
         QStringLiteral("Controller Configuration Files (*.CCF *.SAV);;All files (*)"), folder);
-    QString error;
-    if (!path.isEmpty() && !files_.openFrom(path, &error)) {
-        setStatus(kWaiting);
-        showWarning(texts::kErrorTitle,
-                    QStringLiteral("Error : Cannot open %1: %2").arg(path, error));
-    }
-    SetIdleState();
+    if (!path.isEmpty())
+        files_.openFile(path);
 }

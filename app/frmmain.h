@@ -5,6 +5,7 @@
 #include "eventloopclock.h"
 #include "filecommands.h"
 #include "guardedrestore.h"
+#include "filelabel.h"
 #include "portmap.h"
 #include "progressestimate.h"
 #include "qtcommcontrol.h"
@@ -46,7 +47,7 @@ public:
     QProgressBar *ProgressBar = nullptr;
     QLabel *Progress = nullptr;
     QGroupBox *File = nullptr;
-    QLabel *FileStatus = nullptr;
+    FileLabel *FileStatus = nullptr;
     QGroupBox *CntrlConfig = nullptr;
     QLabel *ConfigStatus = nullptr;
 
@@ -105,6 +106,7 @@ public:
     QString askOpenFileName(const QString &title, const QString &filter,
                             QString *fileTitle) override;
     void refresh() override;
+    void setFilePath(const QString &path) override;
     // TransferUi
     qint16 GetSelectedPort() override;
     void showWarning(const QString &title, const QString &text) override;
@@ -131,6 +133,9 @@ private:
     void restartEstimate();
     void showEstimate(qint64 value);
     void endStoppedTransfer(bool backup, const QString &snapshotPath);
+    bool mayReplaceImage();
+    QString startFolder() const;
+    void rememberFolder(const QString &path);
 
     std::unique_ptr<QtDialogs> ownDialogs_;
     Dialogs *dialogs_;
@@ -145,5 +150,6 @@ private:
     ProgressEstimate estimate_;
     qint64 estimateShownNs_ = 0;
     int estimateShownPercent_ = -1;
+    QString lastFolder_; // of the file used last, kept between runs
     qint64 progressMin_ = 0, progressMax_ = 100, progressValue_ = 0;
 };

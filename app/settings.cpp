@@ -10,6 +10,7 @@ namespace {
 
 const char *const kPlacementKeys[] = {"MainLeft", "MainTop", "MainWidth", "MainHeight"};
 const char *const kPortKeys[] = {"Com1", "Com2", "Com3", "Com4"};
+const char *const kLastFolderKey = "Files/LastFolder";
 
 // A window coordinate holds at most 2^24 pixels of 15 twips; a value beyond it cannot place a
 // window (and would overflow the conversion to pixels).
@@ -70,6 +71,7 @@ StoredSettings readStoredSettings(QSettings &store) {
     values.VerifyAfterRestore = readTruth(store, "VerifyAfterRestore", false);
     values.BackupBeforeRestore = readTruth(store, "BackupBeforeRestore", false);
     store.endGroup();
+    values.LastFolder = store.value(QLatin1String(kLastFolderKey)).toString();
     return values;
 }
 
@@ -90,6 +92,8 @@ void writeStoredSettings(QSettings &store, const StoredSettings &values, bool wr
                                   std::pair{"BackupBeforeRestore", values.BackupBeforeRestore}})
         store.setValue(QLatin1String(key), on ? QStringLiteral("True") : QStringLiteral("False"));
     store.endGroup();
+    if (!values.LastFolder.isEmpty())
+        store.setValue(QLatin1String(kLastFolderKey), values.LastFolder);
     store.sync();
 }
 

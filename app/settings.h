@@ -4,7 +4,8 @@
 #include <QSettings>
 #include <QString>
 
-// The persisted placement (twips), port marks and Restore checks, under section "Settings".
+// The persisted placement (twips), port marks and Restore checks, under section "Settings", and
+// the folder of the file used last.
 struct StoredSettings {
     float MainLeft = 1000;
     float MainTop = 1000;
@@ -13,6 +14,9 @@ struct StoredSettings {
     bool Com[4] = {true, false, false, false};
     bool VerifyAfterRestore = false;
     bool BackupBeforeRestore = false;
+    // Folder of the file used last, where the file dialogs open ("Files/LastFolder"); empty
+    // when none was used yet. Written only when known.
+    QString LastFolder;
 };
 
 // Values that are absent or do not convert fall back to the defaults.

@@ -10,13 +10,15 @@ namespace {
 // device is not handed one enormous request.
 constexpr qint64 kChunk = qint64(1) << 20;
 
+// A short write (a disk filling up) is tried again for the rest, so that the write that fails
+// outright leaves the system's reason on the device.
 bool writeAll(QIODevice &device, const char *bytes, qint64 length) {
     while (length > 0) {
-        const qint64 piece = qMin(length, kChunk);
-        if (device.write(bytes, piece) != piece)
+        const qint64 written = device.write(bytes, qMin(length, kChunk));
+        if (written <= 0)
             return false;
-        bytes += piece;
-        length -= piece;
+        bytes += written;
+        length -= written;
     }
     return true;
 }

@@ -9,8 +9,10 @@
 // Backup or Open.
 struct ConfigImage {
     QByteArray ConfigData;
-    qint32 ConfigLength = 0;  // 0: no image held
+    qint32 ConfigLength = 0;   // 0: no image held
     qint16 ControllerType = 0; // 0 unknown, 1 first generation, 2 second generation
+    // Read from a controller and neither saved nor restored since: the only copy there is.
+    bool unsavedBackup = false;
 
     // Bytes 1..n as a contiguous range (n = bytes ConfigData can hold, at most ConfigLength).
     qint32 heldLength() const {

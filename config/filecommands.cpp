@@ -52,7 +52,8 @@ bool FileCommands::saveTo(const QString &path, QString *error) {
         return false;
     }
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
+    // Unbuffered, so a write that fails does so at once, with the system's reason.
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
         *error = describe(file);
         return false;
     }
@@ -73,8 +74,12 @@ bool FileCommands::saveTo(const QString &path, QString *error) {
         return false;
     }
     // Only a file that landed cuts the held image to what it holds.
-    image_.ConfigLength = length;
-    ui_.setFileStatus(ConfigFile::pathTail(path));
+    if (image_.ConfigLength != length) {
+        image_.ConfigLength = length;
+        ui_.setConfigStatus(byteCountText(length));
+    }
+    image_.unsavedBackup = false;
+    ui_.setFilePath(path);
     return true;
 }
 
@@ -123,7 +128,10 @@ bool FileCommands::openFrom(const QString &path, QString *error) {
         return false;
     }
     showCopyRange(ui_, QStringLiteral("Loading Controller Configuration from file"), length);
-    const bool complete = ConfigFile::readPaced(file, fresh.data() + 1, length, progressTo(ui_));
+    bool complete = ConfigFile::readPaced(file, fresh.data() + 1, length, progressTo(ui_));
+    // A file that grew since its size was taken would be taken cut short.
+    char beyond = 0;
+    complete = complete && file.read(&beyond, 1) == 0;
     ui_.setProgressValue(0);
     if (!complete) {
         // A half-read file is never taken for the file's contents.
@@ -140,23 +148,33 @@ bool FileCommands::openFrom(const QString &path, QString *error) {
         image_.ControllerType = 2;
     image_.ConfigData = std::move(fresh);
     image_.ConfigLength = length;
-    ui_.setFileStatus(ConfigFile::pathTail(path));
+    image_.unsavedBackup = false;
+    ui_.setFilePath(path);
     ui_.setConfigStatus(byteCountText(length));
     return true;
 }
 
-void FileCommands::mnuSave_Click() {
+bool FileCommands::mnuSave_Click() {
     ui_.SetBusyState();
-    const QString path =
-        ui_.askSaveFileName(QStringLiteral("Save Controller Configuration"),
-                            QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF"));
+    // A second-generation image is offered as such first, and a name typed without an
+    // extension gets its generation's: Open tells the generation by the extension alone.
+    const bool second = image_.ControllerType == 2;
+    const QString ccf = QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF");
+    const QString sav = QStringLiteral("Controller Configuration Files (*.SAV) | *.SAV");
+    QString path = ui_.askSaveFileName(QStringLiteral("Save Controller Configuration"),
+                                       second ? sav + QLatin1Char('|') + ccf : ccf);
+    bool saved = false;
     if (!path.isEmpty()) {
+        if (!QFileInfo(path).fileName().contains(QLatin1Char('.')))
+            path += second ? QStringLiteral(".SAV") : QStringLiteral(".CCF");
         ui_.refresh();
         QString error;
-        if (!saveTo(path, &error))
+        saved = saveTo(path, &error);
+        if (!saved)
             reportFailure(ui_, QStringLiteral("save"), path, error);
     }
     ui_.SetIdleState();
+    return saved;
 }
 
 void FileCommands::mnuOpen_Click() {
@@ -165,7 +183,7 @@ void FileCommands::mnuOpen_Click() {
     const QString path = ui_.askOpenFileName(
         QStringLiteral("Open Controller Configuration"),
         QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
-                       "Files(*.sav)|*.sav"),
+                       "Files(*.sav)|*.sav|All files (*)|*"),
         &fileTitle);
     if (!path.isEmpty())
         openReporting(path);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commandview.h"
+#include "configfile.h"
 #include "configimage.h"
 
 #include <QString>
@@ -15,6 +16,9 @@ public:
                                     QString *fileTitle) = 0;
     // Paints the window once before a copy that does not yield.
     virtual void refresh() = 0;
+    // The file used last; FileStatus reads the path's last 60 characters. A window that has
+    // room to show more of it can take the whole path.
+    virtual void setFilePath(const QString &path) { setFileStatus(ConfigFile::pathTail(path)); }
 };
 
 // Save and Open as plain code over the image and the view. A Save or Open that does not
@@ -23,7 +27,8 @@ class FileCommands {
 public:
     FileCommands(ConfigImage &image, FileUi &ui) : image_(image), ui_(ui) {}
 
-    void mnuSave_Click();
+    // True when the file is in place (false on Cancel and on failure).
+    bool mnuSave_Click();
     void mnuOpen_Click();
     // Open without the dialog, for a file named at start or dropped on the window.
     void openFile(const QString &path);

@@ -90,6 +90,7 @@ void Transfers::BackupType1() {
     }
     image_.ConfigData = std::move(fresh);
     image_.ConfigLength = length;
+    image_.unsavedBackup = true;
 
     ui_.setStatus(texts::kHandshaking);
     if (!port_.Output(QByteArrayLiteral("U"))) {
@@ -131,6 +132,7 @@ void Transfers::BackupType1() {
 void Transfers::BackupType2() {
     image_.ConfigLength = kSecondGenerationLength;
     image_.ConfigData = QByteArray(qsizetype(kSecondGenerationLength) + 1, '\0');
+    image_.unsavedBackup = true;
 
     if (!SetUpPort(kBackupType2)) {
         // The old image is gone already; the zero-filled array must not count as held.

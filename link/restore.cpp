@@ -96,6 +96,9 @@ void Transfers::RestoreType1() {
         ReportNoResponse();
         return;
     }
+    // The controller holds the image now: it is no longer the only copy.
+    if (*reply == checksum)
+        image_.unsavedBackup = false;
     Finish(*reply != checksum ? texts::kBadChecksum : QString());
 }
 
@@ -143,5 +146,7 @@ void Transfers::RestoreType2() {
         ReportNoResponse();
         return;
     }
+    if (*verdict == quint8('Y'))
+        image_.unsavedBackup = false;
     Finish(*verdict != quint8('Y') ? texts::kBadChecksum : QString());
 }

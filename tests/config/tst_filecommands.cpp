@@ -19,8 +19,12 @@
 namespace {
 
 const QString kSaveFilter = QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF");
-const QString kOpenFilter = QStringLiteral("Controller Configuration Files (*.CCF) | "
-                                           "*.CCF|Controller Configuration Files(*.sav)|*.sav");
+// A second-generation image is offered as one first.
+const QString kSaveFilter2 =
+    QStringLiteral("Controller Configuration Files (*.SAV) | *.SAV|") + kSaveFilter;
+const QString kOpenFilter =
+    QStringLiteral("Controller Configuration Files (*.CCF) | "
+                   "*.CCF|Controller Configuration Files(*.sav)|*.sav|All files (*)|*");
 
 ConfigImage heldImage(qint32 length, qint16 type) {
     ConfigImage image;
@@ -107,10 +111,13 @@ private slots:
         save.save();
         const QString count = QString::number(saved);
         const QString range = "min:0|max:" + QString::number(saved - 1);
-        QCOMPARE(save.view.dialogs, {"Save Controller Configuration|" + kSaveFilter});
+        QCOMPARE(save.view.dialogs,
+                 {"Save Controller Configuration|" + (type == 2 ? kSaveFilter2 : kSaveFilter)});
         QStringList log = save.view.log.filter(QRegularExpression("^(?!value:)"));
+        // A Save that cuts a longer image shows the length now held.
+        const QString cut = saved < held ? "|config:" + count + " bytes" : QString();
         QCOMPARE(log.join('|'), "busy|refresh|status:Saving Controller Configuration to file (" +
-                                    count + " bytes)|" + range + "|file:" + path.right(60) +
+                                    count + " bytes)|" + range + cut + "|file:" + path.right(60) +
                                     "|idle");
         QCOMPARE(save.view.progressValues().size(), values);
         QCOMPARE(save.view.progressValues().last(), 0);
@@ -237,6 +244,8 @@ private slots:
                                                            << "";
         QTest::newRow("shrinks after its size was taken") << "shrink late"
                                                           << "";
+        QTest::newRow("grows after its size was taken") << "grow late"
+                                                        << "the file changed while it was read";
     }
 
     void failedOpen() {
@@ -265,8 +274,9 @@ private slots:
         bool lateStepRan = false;
         if (kind.endsWith(QLatin1String("late")))
             run.view.onRefresh = [&] {
-                lateStepRan =
-                    kind == "vanish late" ? QFile::remove(path) : QFile::resize(path, 100);
+                lateStepRan = kind == "vanish late"
+                                  ? QFile::remove(path)
+                                  : QFile::resize(path, kind == "grow late" ? 10000 : 100);
             };
 
         // A wrong Open blocks on the FIFO for ever: the test's time limit ends it.

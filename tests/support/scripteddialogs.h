@@ -11,6 +11,8 @@ public:
     QStringList asked;       // "warning:<title>|<text>", "question:...", "save:<title>|<filter>"...
     QStringList fileAnswers; // next file dialog answers; empty string = Cancel
     QList<bool> questionAnswers;
+    QList<Answer> yesNoCancelAnswers; // none left: No
+    QStringList folders;              // the folder each file dialog opened in
     std::function<void()> duringWarning;
     bool holdQuestions = false;     // questionLater leaves its question open in `open`
     std::function<void(bool)> open; // the open question's answer
@@ -37,17 +39,20 @@ public:
             asked << QStringLiteral("withdrawn");
         open = nullptr;
     }
-    QString openFileNameIn(QWidget *parent, const QString &title, const QString &filter,
-                           const QString &folder) override {
-        asked << QStringLiteral("folder:") + folder;
-        return openFileName(parent, title, filter);
+    Answer yesNoCancel(QWidget *, const QString &title, const QString &text) override {
+        asked << QStringLiteral("yesNoCancel:") + title + QLatin1Char('|') + text;
+        return yesNoCancelAnswers.isEmpty() ? Answer::No : yesNoCancelAnswers.takeFirst();
     }
-    QString saveFileName(QWidget *, const QString &title, const QString &filter) override {
+    QString saveFileName(QWidget *, const QString &title, const QString &filter,
+                         const QString &folder) override {
         asked << QStringLiteral("save:") + title + QLatin1Char('|') + filter;
+        folders << folder;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
-    QString openFileName(QWidget *, const QString &title, const QString &filter) override {
+    QString openFileName(QWidget *, const QString &title, const QString &filter,
+                         const QString &folder) override {
         asked << QStringLiteral("open:") + title + QLatin1Char('|') + filter;
+        folders << folder;
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
     QStringList warnings() const {
