@@ -47,11 +47,48 @@ QString rateText(double bytesPerSecond) {
 
 } // namespace
 
+namespace {
+
+bool takesValue(const QString &name) {
+    static const char *const names[] = {"--port", "--device", "-o", "--output", "-i", "--input"};
+    for (const char *n : names)
+        if (name == QLatin1String(n))
+            return true;
+    return false;
+}
+
+// Help wins over everything else on the line, mistakes included, as users expect of any
+// command; a value that happens to read "-h" is no request for help.
+bool helpRequested(const QStringList &args) {
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--help") || args.at(i) == QLatin1String("-h"))
+            return true;
+        if (takesValue(args.at(i)))
+            ++i;
+    }
+    return false;
+}
+
+Options parseStrict(const QStringList &args);
+
+} // namespace
+
+Options parse(const QStringList &args) {
+    Options o = parseStrict(args);
+    if (o.command != Command::Help && helpRequested(args)) {
+        o = Options();
+        o.command = Command::Help;
+    }
+    return o;
+}
+
 bool wantsCommandLine(const QStringList &args) {
     return !args.isEmpty() && findWord(args.first()) != nullptr;
 }
 
-Options parse(const QStringList &args) {
+namespace {
+
+Options parseStrict(const QStringList &args) {
     Options o;
     const Word *word = args.isEmpty() ? nullptr : findWord(args.first());
     if (!word)
@@ -71,21 +108,14 @@ Options parse(const QStringList &args) {
             name = name.section(QLatin1Char('='), 0, 0);
             hasValue = true;
         }
-        // Help wins over everything else, as users expect of any command.
-        if (name == QLatin1String("--help") || name == QLatin1String("-h")) {
-            o.command = Command::Help;
-            o.error.clear();
-            return o;
-        }
-        const bool takesValue = name == QLatin1String("--port") ||
-                                name == QLatin1String("--device") || name == QLatin1String("-o") ||
-                                name == QLatin1String("--output") || name == QLatin1String("-i") ||
-                                name == QLatin1String("--input");
-        if (takesValue && !hasValue) {
+        if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+            return o; // parse() answers it
+        const bool valued = takesValue(name);
+        if (valued && !hasValue) {
             if (i + 1 >= args.size())
                 return failed(o, QStringLiteral("%1 needs a value").arg(name));
             value = args.at(++i);
-        } else if (!takesValue && hasValue) {
+        } else if (!valued && hasValue) {
             return failed(o, QStringLiteral("%1 takes no value").arg(name));
         }
 
@@ -135,6 +165,8 @@ Options parse(const QStringList &args) {
                                   QLatin1String(o.command == Command::Backup ? "-o" : "-i")));
     return o;
 }
+
+} // namespace
 
 int exitCodeFor(TransferOutcome outcome) {
     switch (outcome) {

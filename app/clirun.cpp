@@ -159,11 +159,16 @@ int runTransfer(const Options &o) {
     if (port.portOpen())
         port.setPortOpen(false);
 
-    const int code = exitCodeFor(transfers.lastOutcome());
+    int code = exitCodeFor(transfers.lastOutcome());
+    if (code == Success && interrupt.requested())
+        code = Interrupted; // came after the last byte: the file is not written either
+    if (code == Interrupted)
+        ui.say(o.command == Command::Restore
+                   ? QStringLiteral("Interrupted: the port is closed; the Controller may hold "
+                                    "an incomplete configuration")
+                   : QStringLiteral("Interrupted: the port is closed; nothing was written"));
     if (code != Success)
         return code;
-    if (interrupt.requested())
-        return Interrupted;
     const QString device = port.deviceName();
 
     switch (o.command) {
