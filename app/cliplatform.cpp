@@ -38,7 +38,7 @@ void onInterrupt(int) {
 }
 #endif
 
-void write(FILE *stream, const QString &text) {
+void writeTo(FILE *stream, const QString &text) {
     std::fputs(text.toLocal8Bit().constData(), stream);
     std::fflush(stream);
 }
@@ -70,11 +70,11 @@ bool CliPlatform::stderrIsTerminal() {
 }
 
 void CliPlatform::writeOut(const QString &text) {
-    write(stdout, text);
+    writeTo(stdout, text);
 }
 
 void CliPlatform::writeErr(const QString &text) {
-    write(stderr, text);
+    writeTo(stderr, text);
 }
 
 InterruptWatch::InterruptWatch() {

@@ -159,9 +159,9 @@ int runTransfer(const Options &o) {
     if (port.portOpen())
         port.setPortOpen(false);
 
-    int code = exitCodeFor(transfers.lastOutcome());
-    if (code == Success && interrupt.requested())
-        code = Interrupted; // came after the last byte: the file is not written either
+    // An interrupt that came after the last byte still keeps the file from being written; one
+    // that a blocked write kept waiting still ends as an interrupt.
+    int code = interrupt.requested() ? int(Interrupted) : exitCodeFor(transfers.lastOutcome());
     if (code == Interrupted)
         ui.say(o.command == Command::Restore
                    ? QStringLiteral("Interrupted: the port is closed; the Controller may hold "
