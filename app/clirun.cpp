@@ -150,12 +150,15 @@ int runTransfer(const Options &o) {
     ConfigImage &target = o.command == Command::Verify ? scratch : image;
     Transfers transfers(port, clock, ui, target);
 
-    ui.showProgress(true);
-    if (o.command == Command::Restore)
-        transfers.mnuRestore_Click();
-    else
-        transfers.mnuBackup_Click();
-    ui.showProgress(false);
+    // An interrupt while the file was read must not let a single byte go out.
+    if (!interrupt.requested()) {
+        ui.showProgress(true);
+        if (o.command == Command::Restore)
+            transfers.mnuRestore_Click();
+        else
+            transfers.mnuBackup_Click();
+        ui.showProgress(false);
+    }
     if (port.portOpen())
         port.setPortOpen(false);
 
