@@ -24,6 +24,8 @@ void PortMap::load(QSettings &settings) {
 }
 
 QString PortMap::deviceFor(int n) const {
+    if (!direct_.isEmpty())
+        return direct_;
     if (n < 1)
         return {};
 #ifdef Q_OS_WIN

@@ -15,6 +15,11 @@ public:
 
     QString deviceFor(int n) const; // empty when n names no port
 
+    // A device named directly (the command line's --device): it stands for every port
+    // number, 0 included, and wins over the environment and the settings.
+    void setDirectDevice(const QString &device) { direct_ = device; }
+
 private:
     QHash<int, QString> stored_;
+    QString direct_;
 };

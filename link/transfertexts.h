@@ -28,8 +28,11 @@ inline QString invalidLength(quint32 announced) {
     return QStringLiteral("Error : Controller announced an invalid length (%1 bytes)")
         .arg(announced);
 }
-// `device` may be empty (no port selected); `reason` comes from the port layer.
+// `device` may be empty (no port selected); `reason` comes from the port layer. Port 0 with a
+// device: the device was named directly, not through a port number.
 inline QString cannotOpen(qint16 port, const QString &device, const QString &reason) {
+    if (port < 1 && !device.isEmpty())
+        return QStringLiteral("Error : Cannot open %1: %2").arg(device, reason);
     QString text = QStringLiteral("Error : Cannot open Com %1").arg(port);
     if (!device.isEmpty())
         text += QStringLiteral(" (%1)").arg(device);

@@ -1,0 +1,372 @@
+#include "cli.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
+namespace Cli {
+
+namespace {
+
+struct Word {
+    const char *text;
+    Command command;
+};
+const Word kWords[] = {
+    {"backup", Command::Backup},     {"restore", Command::Restore}, {"verify", Command::Verify},
+    {"ports", Command::Ports},       {"--help", Command::Help},     {"-h", Command::Help},
+    {"--version", Command::Version},
+};
+
+const Word *findWord(const QString &arg) {
+    for (const Word &w : kWords)
+        if (arg == QLatin1String(w.text))
+            return &w;
+    return nullptr;
+}
+
+Options failed(Options o, const QString &why) {
+    o.error = why;
+    return o;
+}
+
+QString duration(qint64 seconds) {
+    if (seconds >= 3600)
+        return QStringLiteral("%1:%2:%3")
+            .arg(seconds / 3600)
+            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
+    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
+}
+
+QString rateText(double bytesPerSecond) {
+    if (bytesPerSecond < 10000)
+        return QStringLiteral("%1 B/s").arg(qRound64(bytesPerSecond));
+    return QStringLiteral("%1 kB/s").arg(bytesPerSecond / 1000, 0, 'f', 1);
+}
+
+} // namespace
+
+namespace {
+
+bool takesValue(const QString &name) {
+    static const char *const names[] = {"--port", "--device", "-o", "--output", "-i", "--input"};
+    for (const char *n : names)
+        if (name == QLatin1String(n))
+            return true;
+    return false;
+}
+
+// Help wins over everything else on the line, mistakes included, as users expect of any
+// command; a value that happens to read "-h" is no request for help.
+bool helpRequested(const QStringList &args) {
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--help") || args.at(i) == QLatin1String("-h"))
+            return true;
+        if (takesValue(args.at(i)))
+            ++i;
+    }
+    return false;
+}
+
+Options parseStrict(const QStringList &args);
+
+} // namespace
+
+Options parse(const QStringList &args) {
+    Options o = parseStrict(args);
+    if (o.command != Command::Help && helpRequested(args)) {
+        o = Options();
+        o.command = Command::Help;
+    }
+    return o;
+}
+
+bool wantsCommandLine(const QStringList &args) {
+    return !args.isEmpty() && findWord(args.first()) != nullptr;
+}
+
+namespace {
+
+Options parseStrict(const QStringList &args) {
+    Options o;
+    const Word *word = args.isEmpty() ? nullptr : findWord(args.first());
+    if (!word)
+        return failed(o, args.isEmpty() ? QStringLiteral("no command given")
+                                        : QStringLiteral("unknown command '%1'").arg(args.first()));
+    o.command = word->command;
+    const bool transfer = o.command == Command::Backup || o.command == Command::Restore ||
+                          o.command == Command::Verify;
+    bool portGiven = false;
+
+    for (qsizetype i = 1; i < args.size(); ++i) {
+        QString name = args.at(i);
+        QString value;
+        bool hasValue = false;
+        if (name.startsWith(QLatin1String("--")) && name.contains(QLatin1Char('='))) {
+            value = name.section(QLatin1Char('='), 1);
+            name = name.section(QLatin1Char('='), 0, 0);
+            hasValue = true;
+        }
+        if (name == QLatin1String("--help") || name == QLatin1String("-h"))
+            return o; // parse() answers it
+        const bool valued = takesValue(name);
+        if (valued && !hasValue) {
+            if (i + 1 >= args.size())
+                return failed(o, QStringLiteral("%1 needs a value").arg(name));
+            value = args.at(++i);
+        } else if (!valued && hasValue) {
+            return failed(o, QStringLiteral("%1 takes no value").arg(name));
+        }
+
+        if (name == QLatin1String("--port") && transfer) {
+            bool ok = false;
+            const int n = value.toInt(&ok);
+            if (portGiven || !o.device.isEmpty())
+                return failed(o, QStringLiteral("give one --port or one --device"));
+            if (!ok || n < 1 || n > 255)
+                return failed(o, QStringLiteral("--port takes a number from 1 to 255"));
+            o.port = qint16(n);
+            portGiven = true;
+        } else if (name == QLatin1String("--device") && transfer) {
+            if (portGiven || !o.device.isEmpty())
+                return failed(o, QStringLiteral("give one --port or one --device"));
+            if (value.isEmpty())
+                return failed(o, QStringLiteral("--device needs a device path"));
+            o.device = value;
+        } else if (((name == QLatin1String("-o") || name == QLatin1String("--output")) &&
+                    o.command == Command::Backup) ||
+                   ((name == QLatin1String("-i") || name == QLatin1String("--input")) &&
+                    (o.command == Command::Restore || o.command == Command::Verify))) {
+            if (!o.file.isEmpty())
+                return failed(o, QStringLiteral("give one file"));
+            if (value.isEmpty())
+                return failed(o, QStringLiteral("%1 needs a file name").arg(name));
+            o.file = value;
+        } else if (name == QLatin1String("--force") && o.command == Command::Backup) {
+            o.force = true;
+        } else if ((name == QLatin1String("--quiet") || name == QLatin1String("-q")) && transfer) {
+            o.quiet = true;
+        } else if (name == QLatin1String("--json") && o.command == Command::Ports) {
+            o.json = true;
+        } else {
+            return failed(
+                o,
+                QStringLiteral("'%1' is not an option of %2").arg(name, QLatin1String(word->text)));
+        }
+    }
+
+    if (transfer && !portGiven && o.device.isEmpty())
+        return failed(
+            o, QStringLiteral("%1 needs --port N or --device PATH").arg(QLatin1String(word->text)));
+    if (transfer && o.file.isEmpty())
+        return failed(o, QStringLiteral("%1 needs %2 FILE")
+                             .arg(QLatin1String(word->text),
+                                  QLatin1String(o.command == Command::Backup ? "-o" : "-i")));
+    return o;
+}
+
+} // namespace
+
+int exitCodeFor(TransferOutcome outcome) {
+    switch (outcome) {
+    case TransferOutcome::Succeeded:
+        return Success;
+    case TransferOutcome::NothingHeld:
+        return FileFailed; // the file gave nothing to send
+    case TransferOutcome::OpenFailed:
+        return PortFailed;
+    case TransferOutcome::NoResponse:
+        return NoResponse;
+    case TransferOutcome::Refused:
+        return Refused;
+    case TransferOutcome::Stopped:
+        return Interrupted;
+    }
+    return NoResponse;
+}
+
+Difference compare(const QByteArray &controller, const QByteArray &file) {
+    Difference d;
+    const qsizetype common = qMin(controller.size(), file.size());
+    const char *a = controller.constData();
+    const char *b = file.constData();
+    for (qsizetype i = 0; i < common; ++i) {
+        if (a[i] != b[i]) {
+            if (d.differing == 0)
+                d.first = i + 1;
+            ++d.differing;
+        }
+    }
+    const qsizetype extra = qMax(controller.size(), file.size()) - common;
+    if (extra > 0 && d.differing == 0)
+        d.first = common + 1;
+    d.differing += extra;
+    return d;
+}
+
+QString describe(const Difference &d, qint64 controllerLength, qint64 fileLength) {
+    if (d.differing == 0)
+        return QStringLiteral("identical (%1)").arg(byteCountText(controllerLength));
+    return QStringLiteral("%1 differ%2, the first at byte %3; Controller %4, file %5")
+        .arg(d.differing == 1 ? QStringLiteral("1 byte") : byteCountText(d.differing),
+             d.differing == 1 ? QStringLiteral("s") : QString())
+        .arg(d.first)
+        .arg(byteCountText(controllerLength), byteCountText(fileLength));
+}
+
+QString progressText(qint64 value, qint64 min, qint64 max, qint64 elapsedNs) {
+    const qint64 span = max - min;
+    const qint64 done = qBound<qint64>(0, value - min, qMax<qint64>(span, 0));
+    const qint64 percent = span > 0 ? done * 100 / span : 0;
+    QString text = QStringLiteral("%1%  %2").arg(percent, 3).arg(byteCountText(done));
+    if (elapsedNs >= 250'000'000 && done > 0) {
+        const double rate = double(done) * 1e9 / double(elapsedNs);
+        text += QStringLiteral("  ") + rateText(rate) + QStringLiteral("  ") +
+                duration(qint64(double(span - done) / rate + 0.5)) + QStringLiteral(" left");
+    }
+    return text;
+}
+
+int ProgressMeter::percent(qint64 value) const {
+    const qint64 span = max_ - min_;
+    return span > 0 ? int(qBound<qint64>(0, value - min_, span) * 100 / span) : 0;
+}
+
+void ProgressMeter::range(qint64 min, qint64 max, qint64 nowNs) {
+    min_ = min;
+    max_ = max;
+    startNs_ = nowNs;
+    drawnPercent_ = -1;
+    drawnNs_ = nowNs;
+    active_ = style_ != Style::Silent;
+}
+
+QString ProgressMeter::update(qint64 value, qint64 nowNs) {
+    if (!active_)
+        return {};
+    const int now = percent(value);
+    if (style_ == Style::Lines) {
+        if (now / 10 <= qMax(drawnPercent_, 0) / 10)
+            return {};
+        drawnPercent_ = now;
+        return progressText(value, min_, max_, nowNs - startNs_) + QLatin1Char('\n');
+    }
+    if (now == drawnPercent_ && nowNs - drawnNs_ < 200'000'000)
+        return {};
+    drawnPercent_ = now;
+    drawnNs_ = nowNs;
+    const QString text = progressText(value, min_, max_, nowNs - startNs_);
+    // Spaces wipe what a longer line before left behind; no terminal escapes needed.
+    const QString line = QLatin1Char('\r') + text.leftJustified(drawnWidth_);
+    drawnWidth_ = text.size();
+    open_ = true;
+    return line;
+}
+
+QString ProgressMeter::end() {
+    active_ = false;
+    if (!open_)
+        return {};
+    open_ = false;
+    drawnWidth_ = 0;
+    return QStringLiteral("\n");
+}
+
+QString helpText() {
+#ifdef Q_OS_WIN
+    const QString mapping = QStringLiteral("COM<N>");
+#else
+    const QString mapping =
+        QStringLiteral("the environment variable STOWLINE_COM<N>, then Ports/Com<N>\n"
+                       "                     in the settings, then /dev/ttyS<N-1>");
+#endif
+    return QStringLiteral(
+               "Usage:\n"
+               "  stowline                      open the window\n"
+               "  stowline backup  (--port N | --device PATH) -o FILE [--force] [--quiet]\n"
+               "  stowline restore (--port N | --device PATH) -i FILE [--quiet]\n"
+               "  stowline verify  (--port N | --device PATH) -i FILE [--quiet]\n"
+               "  stowline ports   [--json]\n"
+               "  stowline --help | --version\n"
+               "\n"
+               "Commands (no window, no display needed):\n"
+               "  backup    Read the configuration image out of the Controller and write it\n"
+               "            to FILE as Save does. FILE is written only when the whole image\n"
+               "            came and its checksum matched.\n"
+               "  restore   Read FILE as Open does (.CCF: first generation, .SAV: second)\n"
+               "            and write it into the Controller.\n"
+               "  verify    Read the Controller's image into memory (no file is written)\n"
+               "            and compare it with FILE.\n"
+               "  ports     List the serial ports: device, description, manufacturer,\n"
+               "            serial number, VID:PID, stable by-id path.\n"
+               "\n"
+               "Options:\n"
+               "  --port N            Port N as the window's Port menu maps it: %1.\n"
+               "  --device PATH       The serial device itself (/dev/ttyUSB0, COM7, ...).\n"
+               "  -o, --output FILE   Where backup writes the image.\n"
+               "  -i, --input FILE    The image restore sends and verify compares.\n"
+               "  --force             Let backup replace an existing FILE (only once the\n"
+               "                      new image is complete).\n"
+               "  -q, --quiet         No status or progress; errors still print.\n"
+               "  --json              ports: a JSON array.\n"
+               "  -h, --help          This text.\n"
+               "  --version           The version.\n"
+               "\n"
+               "Status, progress and errors go to standard error; errors read as the window's\n"
+               "boxes, prefixed by their title. Ctrl-C stops a transfer: the port is closed,\n"
+               "nothing more is sent, and no file is written.\n"
+               "\n"
+               "Exit codes:\n"
+               "  0    success\n"
+               "  1    wrong usage\n"
+               "  2    the port cannot be opened\n"
+               "  3    the Controller did not respond\n"
+               "  4    checksum or verdict refused, or wrong image length for the Controller\n"
+               "  5    a file cannot be read or written (backup: FILE exists, no --force)\n"
+               "  6    verify: the Controller's image differs from FILE\n"
+               "  130  interrupted\n")
+        .arg(mapping);
+}
+
+QString versionText() {
+    return QStringLiteral("stowline %1\n").arg(QLatin1String(STOWLINE_VERSION_TEXT));
+}
+
+QString portsText(const QList<SerialPortEntry> &ports) {
+    QList<QStringList> rows{{QStringLiteral("DEVICE"), QStringLiteral("DESCRIPTION"),
+                             QStringLiteral("MANUFACTURER"), QStringLiteral("SERIAL"),
+                             QStringLiteral("VID:PID"), QStringLiteral("BY-ID")}};
+    for (const SerialPortEntry &p : ports)
+        rows.append(
+            {p.device, p.description, p.manufacturer, p.serialNumber, p.vidPid(), p.byIdPath});
+    QList<qsizetype> widths(rows.first().size(), 1);
+    for (QStringList &row : rows)
+        for (qsizetype c = 0; c < row.size(); ++c) {
+            if (row[c].isEmpty())
+                row[c] = QStringLiteral("-");
+            widths[c] = qMax(widths[c], row[c].size());
+        }
+    QString text;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (qsizetype c = 0; c < row.size(); ++c)
+            line += c + 1 < row.size() ? row[c].leftJustified(widths[c] + 2) : row[c];
+        text += line + QLatin1Char('\n');
+    }
+    return text;
+}
+
+QByteArray portsJson(const QList<SerialPortEntry> &ports) {
+    QJsonArray array;
+    for (const SerialPortEntry &p : ports)
+        array.append(QJsonObject{{QStringLiteral("device"), p.device},
+                                 {QStringLiteral("description"), p.description},
+                                 {QStringLiteral("manufacturer"), p.manufacturer},
+                                 {QStringLiteral("serialNumber"), p.serialNumber},
+                                 {QStringLiteral("vidPid"), p.vidPid()},
+                                 {QStringLiteral("byIdPath"), p.byIdPath}});
+    return QJsonDocument(array).toJson(QJsonDocument::Indented);
+}
+
+} // namespace Cli

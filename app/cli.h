@@ -1,0 +1,87 @@
+#pragma once
+
+#include "portinventory.h"
+#include "transfers.h"
+
+#include <QByteArray>
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+// The command line as plain code: what the arguments ask for, how an outcome becomes an exit
+// code, how progress reads, and how two images differ. Nothing here touches a port or a file.
+namespace Cli {
+
+enum class Command { Backup, Restore, Verify, Ports, Help, Version };
+
+struct Options {
+    Command command = Command::Help;
+    qint16 port = 0; // --port N; 0 with --device
+    QString device;  // --device PATH
+    QString file;    // -o for backup, -i for restore and verify
+    bool force = false;
+    bool quiet = false;
+    bool json = false;
+    QString error; // not empty: wrong usage, and why
+};
+
+// True when the arguments (program name excluded) ask for the command line: the first one is
+// a command word, --help, -h or --version. Anything else is for the window.
+bool wantsCommandLine(const QStringList &args);
+Options parse(const QStringList &args);
+
+enum ExitCode : int {
+    Success = 0,
+    Usage = 1,
+    PortFailed = 2,
+    NoResponse = 3,
+    Refused = 4,
+    FileFailed = 5,
+    Different = 6,
+    Interrupted = 130,
+};
+int exitCodeFor(TransferOutcome outcome);
+
+// How the Controller's image differs from a file's. Bytes past the end of the shorter one
+// count as differing.
+struct Difference {
+    qint64 differing = 0;
+    qint64 first = 0; // image byte number (from 1) of the first difference; 0 when identical
+};
+Difference compare(const QByteArray &controller, const QByteArray &file);
+QString describe(const Difference &d, qint64 controllerLength, qint64 fileLength);
+
+// "42%  78336 bytes  960 B/s  1:53 left"; rate and time left once a quarter second has
+// passed with bytes moved.
+QString progressText(qint64 value, qint64 min, qint64 max, qint64 elapsedNs);
+
+// Decides when progress is written: on a terminal one line redrawn in place (at most five
+// times a second, and whenever the percentage changes), elsewhere one line per tenth.
+class ProgressMeter {
+public:
+    enum class Style { Terminal, Lines, Silent };
+    explicit ProgressMeter(Style style) : style_(style) {}
+
+    void range(qint64 min, qint64 max, qint64 nowNs);
+    // What to write for this value; usually nothing.
+    QString update(qint64 value, qint64 nowNs);
+    // What closes a line being redrawn (before other text, or at the end of a phase).
+    QString end();
+
+private:
+    int percent(qint64 value) const;
+
+    Style style_;
+    qint64 min_ = 0, max_ = 0, startNs_ = 0, drawnNs_ = 0;
+    int drawnPercent_ = -1;
+    qsizetype drawnWidth_ = 0;
+    bool open_ = false; // a terminal line is being redrawn
+    bool active_ = false;
+};
+
+QString helpText();
+QString versionText();
+QString portsText(const QList<SerialPortEntry> &ports);
+QByteArray portsJson(const QList<SerialPortEntry> &ports);
+
+} // namespace Cli

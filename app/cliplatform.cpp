@@ -1,0 +1,123 @@
+#include "cliplatform.h"
+
+#include <QSocketNotifier>
+#include <atomic>
+#include <cstdio>
+
+#ifdef Q_OS_WIN
+#include <QCoreApplication>
+#include <io.h>
+#include <windows.h>
+#else
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::atomic<bool> g_stop{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
+
+#ifdef Q_OS_WIN
+BOOL WINAPI onConsoleEvent(DWORD) {
+    if (g_stop.exchange(true))
+        return FALSE; // the second Ctrl-C ends the program at once
+    if (QCoreApplication *app = QCoreApplication::instance())
+        QMetaObject::invokeMethod(
+            app, [] {}, Qt::QueuedConnection);
+    return TRUE;
+}
+#else
+int g_wake[2] = {-1, -1};
+
+void onInterrupt(int) {
+    g_stop.store(true);
+    const char byte = 0;
+    [[maybe_unused]] const ssize_t written = ::write(g_wake[1], &byte, 1);
+}
+#endif
+
+void writeTo(FILE *stream, const QString &text) {
+    std::fputs(text.toLocal8Bit().constData(), stream);
+    std::fflush(stream);
+}
+
+} // namespace
+
+void CliPlatform::attachConsole() {
+#ifdef Q_OS_WIN
+    // Streams the caller redirected are inherited and already work; the others go to the
+    // console the program was started from, if any.
+    const bool outMissing = GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_UNKNOWN;
+    const bool errMissing = GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_UNKNOWN;
+    if ((outMissing || errMissing) && AttachConsole(ATTACH_PARENT_PROCESS)) {
+        FILE *reopened = nullptr;
+        if (outMissing)
+            freopen_s(&reopened, "CONOUT$", "w", stdout);
+        if (errMissing)
+            freopen_s(&reopened, "CONOUT$", "w", stderr);
+    }
+#endif
+}
+
+bool CliPlatform::stderrIsTerminal() {
+#ifdef Q_OS_WIN
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return ::isatty(fileno(stderr)) != 0;
+#endif
+}
+
+void CliPlatform::writeOut(const QString &text) {
+    writeTo(stdout, text);
+}
+
+void CliPlatform::writeErr(const QString &text) {
+    writeTo(stderr, text);
+}
+
+InterruptWatch::InterruptWatch() {
+    g_stop.store(false);
+#ifdef Q_OS_WIN
+    SetConsoleCtrlHandler(onConsoleEvent, TRUE);
+#else
+    if (::pipe(g_wake) == 0) {
+        for (const int fd : g_wake) {
+            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+        }
+        notifier_ = new QSocketNotifier(g_wake[0], QSocketNotifier::Read, this);
+        connect(notifier_, &QSocketNotifier::activated, this, [] {
+            char drain[16];
+            while (::read(g_wake[0], drain, sizeof drain) > 0) {
+            }
+        });
+    }
+    struct sigaction action = {};
+    action.sa_handler = onInterrupt;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = SA_RESETHAND | SA_RESTART; // the second interrupt ends the program
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+#endif
+}
+
+InterruptWatch::~InterruptWatch() {
+#ifdef Q_OS_WIN
+    SetConsoleCtrlHandler(onConsoleEvent, FALSE);
+#else
+    ::signal(SIGINT, SIG_DFL);
+    ::signal(SIGTERM, SIG_DFL);
+    delete notifier_;
+    for (int &fd : g_wake) {
+        if (fd >= 0)
+            ::close(fd);
+        fd = -1;
+    }
+#endif
+}
+
+bool InterruptWatch::requested() const {
+    return g_stop.load();
+}

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+class QSocketNotifier;
+
+// What the command line needs of the system: its standard streams, and a stop request from
+// Ctrl-C, SIGINT or SIGTERM.
+namespace CliPlatform {
+
+// A program built for the window has no console on Windows: take the one it was started from.
+void attachConsole();
+bool stderrIsTerminal();
+void writeOut(const QString &text);
+void writeErr(const QString &text);
+
+} // namespace CliPlatform
+
+// Turns the interrupt signals into a stop request while it lives. The request is a flag the
+// handler sets; the handler also wakes the event loop so that a transfer asleep in a wait
+// notices at once. A second interrupt ends the program the system's way.
+class InterruptWatch : public QObject {
+    Q_OBJECT
+public:
+    InterruptWatch();
+    ~InterruptWatch() override;
+
+    bool requested() const;
+
+private:
+    QSocketNotifier *notifier_ = nullptr;
+};
