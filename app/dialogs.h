@@ -3,6 +3,7 @@
 #include <QString>
 
 class QWidget;
+class frmDevice;
 
 // Every modal box and file dialog the window shows goes through here, so tests can answer them.
 class Dialogs {
@@ -15,6 +16,8 @@ public:
     // Qt name filters ("Desc (*.x);;Desc (*.y)"); an empty result means Cancel.
     virtual QString saveFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
     virtual QString openFileName(QWidget *parent, const QString &title, const QString &filter) = 0;
+    // Runs Choose Device modally; true when the user pressed OK.
+    virtual bool chooseDevice(frmDevice &dialog);
 };
 
 // The real boxes and Qt's own file dialog, with patterns matched regardless of letter case.

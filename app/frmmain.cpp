@@ -2,6 +2,7 @@
 
 #include "artwork.h"
 #include "frmabout.h"
+#include "frmdevice.h"
 #include "settings.h"
 #include "transfers.h"
 
@@ -97,6 +98,9 @@ void frmMain::buildMenus() {
         mniCom[i]->setCheckable(true);
         connect(mniCom[i], &QAction::triggered, this, [this, i] { mniCom_Click(i + 1); });
     }
+    mnuComPorts->addSeparator();
+    mnuChooseDevice = item(mnuComPorts, "mnuChooseDevice", QStringLiteral("Choose &Device\u2026"));
+    connect(mnuChooseDevice, &QAction::triggered, this, &frmMain::mnuChooseDevice_Click);
 
     mnuHelp = menu("mnuHelp", QStringLiteral("&Help"));
     mnuHelpAbout = item(mnuHelp, "mnuHelpAbout", QStringLiteral("&About "));
@@ -193,11 +197,9 @@ void frmMain::Form_Load() {
     }
     move(placement.topLeft());
 
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
         mniCom[i]->setChecked(stored.Com[i]);
-        const QString device = portMap_.deviceFor(i + 1);
-        mniCom[i]->setToolTip(device);
-    }
+    refreshPortToolTips();
 
     MSComm1 = std::make_unique<QtCommControl>(portMap_);
 
@@ -278,8 +280,10 @@ void frmMain::runTransfer(void (Transfers::*command)()) {
     mnuHelpAbout->setEnabled(false);
     {
         Transfers transfers(*MSComm1, clock_, *this, image);
+        transfers.setPortInventory(inventory_);
         (transfers.*command)();
     }
+    MSComm1->setPortMap(portMap_); // a device chosen meanwhile applies from the next command
     if (MSComm1->portOpen())
         MSComm1->setPortOpen(false);
     transferRunning_ = false;
@@ -312,6 +316,36 @@ void frmMain::mnuHelpAbout_Click() {
 void frmMain::mniCom_Click(int n) {
     for (int i = 0; i < 4; ++i)
         mniCom[i]->setChecked(i + 1 == n);
+}
+
+void frmMain::mnuChooseDevice_Click() {
+    const int n = GetSelectedPort();
+    if (n < 1) {
+        dialogs_->warning(this, QStringLiteral("Stowline"),
+                          QStringLiteral("Check one of Com 1 to Com 4 first."));
+        return;
+    }
+    frmDevice dialog(n, portMap_, inventory_, this);
+    if (!dialogs_->chooseDevice(dialog) || dialog.environmentDecides())
+        return;
+    std::unique_ptr<QSettings> store(openSettingsStore());
+    if (!settingsStoreWritable(*store)) {
+        dialogs_->warning(
+            this, QStringLiteral("Stowline"),
+            QStringLiteral("The settings cannot be written: %1 is locked.").arg(store->fileName()));
+        return;
+    }
+    portMap_.store(*store, n, dialog.device());
+    // The running transfer keeps the device it opened.
+    if (!transferRunning_)
+        MSComm1->setPortMap(portMap_);
+    refreshPortToolTips();
+}
+
+void frmMain::refreshPortToolTips() {
+    const QList<SerialPortEntry> present = inventory_ ? inventory_() : QList<SerialPortEntry>();
+    for (int i = 0; i < 4; ++i)
+        mniCom[i]->setToolTip(describeDevice(portMap_.deviceFor(i + 1), present));
 }
 
 void frmMain::tbToolBar_ButtonClick(QAction *button) {
