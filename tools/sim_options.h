@@ -46,6 +46,9 @@ struct Options {
     bool once = false;
 
     double rate = 0; // bytes per second each way; 0 = as fast as the pty takes them
+    // An adapter's latency timer: bytes sent are held until it runs out or a packet's worth
+    // waits. 0 = none.
+    double latencyMs = 0;
     double giveUpAfter =
         5.0; // seconds without a byte moving before a half-done exchange is dropped
 

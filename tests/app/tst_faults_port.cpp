@@ -73,15 +73,32 @@ private slots:
 
         QSerialPort holder(device); // another program with the device open
         QString box = kNoResponse;
+        // Each cause the user can act on gets a line of advice.
         if (fault == "missing device") {
             qputenv("STOWLINE_COM1", QFile::encodeName(kMissing));
-            box = cannotOpen("1 (" + kMissing + ")", QStringLiteral("No such file or directory"));
+            s.window->setPortInventory([] {
+                SerialPortEntry adapter;
+                adapter.device = QStringLiteral("/dev/ttyUSB0");
+                adapter.description = QStringLiteral("FT232R USB UART");
+                return QList<SerialPortEntry>{adapter};
+            });
+            box = cannotOpen("1 (" + kMissing + ")", QStringLiteral("No such file or directory")) +
+                  QStringLiteral("\nSerial ports present now: /dev/ttyUSB0 (FT232R USB UART). "
+                                 "Choose the right one under Settings \u2192 Port \u2192 Choose "
+                                 "Device\u2026.");
         } else if (fault == "device busy") {
             QVERIFY(holder.open(QIODevice::ReadWrite));
-            box = cannotOpen("1 (" + device + ")", QStringLiteral("Device or resource busy"));
+            box = cannotOpen("1 (" + device + ")", QStringLiteral("Device or resource busy")) +
+                  QStringLiteral("\nAnother program holds the port (a terminal program, a modem "
+                                 "manager): close it and try again.");
         } else if (fault == "no permission") {
             QCOMPARE(::chmod(deviceName.constData(), 0), 0);
-            box = cannotOpen("1 (" + device + ")", QStringLiteral("Permission denied"));
+            const QString group = QFileInfo(device).group();
+            QVERIFY2(!group.isEmpty() && group != "root", qPrintable(group));
+            box = cannotOpen("1 (" + device + ")", QStringLiteral("Permission denied")) +
+                  QStringLiteral("\nThe device belongs to the group %1: add your user to it "
+                                 "(sudo usermod -aG %1 $USER), then log out and log in again.")
+                      .arg(group);
         } else if (fault == "no port chosen") {
             box = cannotOpen(QStringLiteral("0"), QStringLiteral("no port selected"));
         }
