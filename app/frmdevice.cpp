@@ -86,7 +86,7 @@ frmDevice::frmDevice(int port, const PortMap &map, PortInventory inventory, QWid
     layout->addWidget(fieldLabel);
     layout->addWidget(txtDevice);
     layout->addWidget(buttons);
-    resize(720, 360);
+    resize(760, 360);
 
     if (environmentDecides()) {
         lblNote->setText(QStringLiteral("STOWLINE_COM%1 is set, so the environment decides which "
@@ -136,8 +136,11 @@ void frmDevice::cmdRefresh_Click() {
             row->setForeground(c, lstPorts->palette().brush(QPalette::Disabled, QPalette::Text));
         }
     }
-    for (int c = 0; c < lstPorts->columnCount(); ++c)
+    // A long by-id path must not push the other columns out of sight.
+    for (int c = 0; c < lstPorts->columnCount(); ++c) {
         lstPorts->resizeColumnToContents(c);
+        lstPorts->setColumnWidth(c, qMin(lstPorts->columnWidth(c), 260));
+    }
     selectMatching(environmentDecides() ? fromEnvironment_ : device());
 }
 
