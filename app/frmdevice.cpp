@@ -32,14 +32,24 @@ const SerialPortEntry *findEntry(const QString &path, const QList<SerialPortEntr
     return nullptr;
 }
 
+// A path the inventory does not list may still be a device (a pseudo-terminal, a link of the
+// user's own); absent means nothing is there.
+bool absent(const QString &path) {
+#ifdef Q_OS_WIN
+    Q_UNUSED(path);
+    return true; // every port Windows has is listed
+#else
+    return !QFileInfo::exists(path);
+#endif
+}
+
 } // namespace
 
 QString describeDevice(const QString &device, const QList<SerialPortEntry> &present) {
     const SerialPortEntry *entry = findEntry(device, present);
     if (!entry)
-        return present.isEmpty() || device.isEmpty()
-                   ? device
-                   : QStringLiteral("%1 (%2)").arg(device, kAbsent);
+        return device.isEmpty() || !absent(device) ? device
+                                                   : QStringLiteral("%1 (%2)").arg(device, kAbsent);
     return entry->description.isEmpty()
                ? device
                : QStringLiteral("%1 \u2014 %2").arg(device, entry->description);
@@ -124,14 +134,17 @@ void frmDevice::cmdRefresh_Click() {
                                            port.serialNumber, port.vidPid(), port.byIdPath});
         row->setData(colDevice, Qt::UserRole, port.stableDevice());
     }
-    // A stored device that is not here now (the adapter unplugged) stays in view.
+    // A stored device the list lacks stays in view, marked when nothing is there now (the
+    // adapter unplugged).
     if (!stored_.isEmpty() && !findEntry(stored_, ports)) {
-        auto *row = new QTreeWidgetItem(lstPorts, {stored_, QStringLiteral("(%1)").arg(kAbsent)});
+        const bool gone = absent(stored_);
+        auto *row = new QTreeWidgetItem(
+            lstPorts, {stored_, gone ? QStringLiteral("(%1)").arg(kAbsent) : QString()});
         row->setData(colDevice, Qt::UserRole, stored_);
-        row->setToolTip(colDevice, QStringLiteral("Stored for Com %1, not present now").arg(port_));
+        row->setToolTip(colDevice, QStringLiteral("Stored for Com %1").arg(port_));
         QFont italic = row->font(colDevice);
         italic.setItalic(true);
-        for (int c = 0; c < lstPorts->columnCount(); ++c) {
+        for (int c = 0; gone && c < lstPorts->columnCount(); ++c) {
             row->setFont(c, italic);
             row->setForeground(c, lstPorts->palette().brush(QPalette::Disabled, QPalette::Text));
         }

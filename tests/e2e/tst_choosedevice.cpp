@@ -12,7 +12,8 @@
 
 namespace {
 
-const QString kById = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ3-if00-port0");
+const QString kById =
+    QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ3-if00-port0");
 
 QList<SerialPortEntry> twoPorts() {
     SerialPortEntry uart, adapter;
@@ -75,14 +76,17 @@ private slots:
         const QString uart = QStringLiteral("/dev/ttyS0|||||");
         const QString adapter =
             QStringLiteral("/dev/ttyUSB0|FT232R USB UART|FTDI|A10KZ3|0403:6001|") + kById;
-        QTest::newRow("nothing stored: the default") << "" << QStringList{"> " + uart, adapter}
-                                                     << "";
+        QTest::newRow("nothing stored: the default")
+            << "" << QStringList{"> " + uart, adapter} << "";
         QTest::newRow("stored by its stable link")
             << kById << QStringList{uart, "> " + adapter} << kById;
         QTest::newRow("stored, absent now")
             << "/dev/serial/by-id/usb-gone"
             << QStringList{uart, adapter, "> /dev/serial/by-id/usb-gone|(absent)||||"}
             << "/dev/serial/by-id/usb-gone";
+        // A pseudo-terminal or a link of the user's own: not listed, but there.
+        QTest::newRow("stored, not listed but there")
+            << "/dev/null" << QStringList{uart, adapter, "> /dev/null|||||"} << "/dev/null";
     }
     void listAndCurrentDevice() {
         QFETCH(QString, stored);
