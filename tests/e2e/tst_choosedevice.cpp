@@ -16,16 +16,9 @@ const QString kById =
     QStringLiteral("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ3-if00-port0");
 
 QList<SerialPortEntry> twoPorts() {
-    SerialPortEntry uart, adapter;
-    uart.device = QStringLiteral("/dev/ttyS0");
-    adapter.device = QStringLiteral("/dev/ttyUSB0");
-    adapter.description = QStringLiteral("FT232R USB UART");
-    adapter.manufacturer = QStringLiteral("FTDI");
-    adapter.serialNumber = QStringLiteral("A10KZ3");
-    adapter.vendorId = 0x0403;
-    adapter.productId = 0x6001;
-    adapter.byIdPath = kById;
-    return {uart, adapter};
+    return {{QStringLiteral("/dev/ttyS0"), {}, {}, {}, 0, 0, {}},
+            {QStringLiteral("/dev/ttyUSB0"), QStringLiteral("FT232R USB UART"),
+             QStringLiteral("FTDI"), QStringLiteral("A10KZ3"), 0x0403, 0x6001, kById}};
 }
 
 QSettings store() {
