@@ -278,16 +278,17 @@ void frmMain::runTransfer(void (Transfers::*command)()) {
     // About would hold a transfer inside its wait until closed; it comes back at every end.
     transferRunning_ = true;
     mnuHelpAbout->setEnabled(false);
+    mnuChooseDevice->setEnabled(false); // modal too
     {
         Transfers transfers(*MSComm1, clock_, *this, image);
         transfers.setPortInventory(inventory_);
         (transfers.*command)();
     }
-    MSComm1->setPortMap(portMap_); // a device chosen meanwhile applies from the next command
     if (MSComm1->portOpen())
         MSComm1->setPortOpen(false);
     transferRunning_ = false;
     mnuHelpAbout->setEnabled(true);
+    mnuChooseDevice->setEnabled(true);
     if (closeAfterTransfer_)
         QTimer::singleShot(0, this, &QWidget::close);
 }
@@ -336,9 +337,7 @@ void frmMain::mnuChooseDevice_Click() {
         return;
     }
     portMap_.store(*store, n, dialog.device());
-    // The running transfer keeps the device it opened.
-    if (!transferRunning_)
-        MSComm1->setPortMap(portMap_);
+    MSComm1->setPortMap(portMap_);
     refreshPortToolTips();
 }
 
