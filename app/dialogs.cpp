@@ -1,10 +1,16 @@
 #include "dialogs.h"
 
+#include "frmdevice.h"
+
 #include <QDir>
 #include <QFileDialog>
 #include <QMessageBox>
 #include <QRegularExpression>
 #include <QStringList>
+
+bool Dialogs::chooseDevice(frmDevice &dialog) {
+    return dialog.exec() == QDialog::Accepted;
+}
 
 void QtDialogs::warning(QWidget *parent, const QString &title, const QString &text) {
     QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, parent);

@@ -2,6 +2,7 @@
 
 #include "artwork.h"
 #include "frmabout.h"
+#include "frmdevice.h"
 #include "placement.h"
 #include "settings.h"
 #include "snapshotfile.h"
@@ -113,6 +114,9 @@ void frmMain::buildMenus() {
         mniCom[i]->setCheckable(true);
         connect(mniCom[i], &QAction::triggered, this, [this, i] { mniCom_Click(i + 1); });
     }
+    mnuComPorts->addSeparator();
+    mnuChooseDevice = item(mnuComPorts, "mnuChooseDevice", QStringLiteral("Choose &Device\u2026"));
+    connect(mnuChooseDevice, &QAction::triggered, this, &frmMain::mnuChooseDevice_Click);
 
     mnuHelp = menu("mnuHelp", QStringLiteral("&Help"));
     mnuHelpAbout = item(mnuHelp, "mnuHelpAbout", QStringLiteral("&About "));
@@ -208,11 +212,9 @@ void frmMain::Form_Load() {
     move(placement.topLeft());
 
     lastFolder_ = stored.LastFolder;
-    for (int i = 0; i < 4; ++i) {
+    for (int i = 0; i < 4; ++i)
         mniCom[i]->setChecked(stored.Com[i]);
-        const QString device = portMap_.deviceFor(i + 1);
-        mniCom[i]->setToolTip(device);
-    }
+    refreshPortToolTips();
 
     MSComm1 = std::make_unique<QtCommControl>(portMap_);
 
@@ -314,12 +316,14 @@ void frmMain::runTransfer(void (Transfers::*command)()) {
     transferRunning_ = true;
     stopRequested_ = false;
     mnuHelpAbout->setEnabled(false);
+    mnuChooseDevice->setEnabled(false); // modal too
     showTransferText(true);
     const bool backup = command == &Transfers::mnuBackup_Click;
     TransferOutcome outcome;
     QString snapshotPath;
     if (backup) {
         Transfers transfers(*MSComm1, clock_, *this, image);
+        transfers.setPortInventory(inventory_);
         transfers.mnuBackup_Click();
         outcome = transfers.lastOutcome();
     } else {
@@ -343,6 +347,7 @@ void frmMain::runTransfer(void (Transfers::*command)()) {
     if (outcome == TransferOutcome::Stopped)
         endStoppedTransfer(backup, snapshotPath);
     mnuHelpAbout->setEnabled(true);
+    mnuChooseDevice->setEnabled(true);
     // Closing can still be called off (an unsaved image): the next transfer starts afresh.
     if (std::exchange(closeAfterTransfer_, false))
         QTimer::singleShot(0, this, &QWidget::close);
@@ -378,6 +383,34 @@ void frmMain::mnuHelpAbout_Click() {
 void frmMain::mniCom_Click(int n) {
     for (int i = 0; i < 4; ++i)
         mniCom[i]->setChecked(i + 1 == n);
+}
+
+void frmMain::mnuChooseDevice_Click() {
+    const int n = GetSelectedPort();
+    if (n < 1) {
+        dialogs_->warning(this, QStringLiteral("Stowline"),
+                          QStringLiteral("Check one of Com 1 to Com 4 first."));
+        return;
+    }
+    frmDevice dialog(n, portMap_, inventory_, this);
+    if (!dialogs_->chooseDevice(dialog) || dialog.environmentDecides())
+        return;
+    std::unique_ptr<QSettings> store(openSettingsStore());
+    if (!settingsStoreWritable(*store)) {
+        dialogs_->warning(
+            this, QStringLiteral("Stowline"),
+            QStringLiteral("The settings cannot be written: %1 is locked.").arg(store->fileName()));
+        return;
+    }
+    portMap_.store(*store, n, dialog.device());
+    MSComm1->setPortMap(portMap_);
+    refreshPortToolTips();
+}
+
+void frmMain::refreshPortToolTips() {
+    const QList<SerialPortEntry> present = inventory_ ? inventory_() : QList<SerialPortEntry>();
+    for (int i = 0; i < 4; ++i)
+        mniCom[i]->setToolTip(describeDevice(portMap_.deviceFor(i + 1), present));
 }
 
 void frmMain::tbToolBar_ButtonClick(QAction *button) {

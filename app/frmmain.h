@@ -72,11 +72,14 @@ public:
     QMenu *mnuSettings = nullptr;
     QMenu *mnuComPorts = nullptr;
     QAction *mniCom[4] = {};
+    QAction *mnuChooseDevice = nullptr;
     QMenu *mnuHelp = nullptr;
     QAction *mnuHelpAbout = nullptr;
 
     bool transferRunning() const { return transferRunning_; }
     const PortMap &portMap() const { return portMap_; }
+    // The serial ports the system has now; tests put a list of their own here.
+    void setPortInventory(PortInventory inventory) { inventory_ = std::move(inventory); }
 
     // Commands
     void mnuOpen_Click();
@@ -88,6 +91,7 @@ public:
     void mnuFileExit_Click();
     void mnuHelpAbout_Click();
     void mniCom_Click(int n);
+    void mnuChooseDevice_Click();
     void tbToolBar_ButtonClick(QAction *button);
     void mnuStop_Click();
     void mnuOpenSnapshot_Click();
@@ -136,11 +140,13 @@ private:
     bool mayReplaceImage();
     QString startFolder() const;
     void rememberFolder(const QString &path);
+    void refreshPortToolTips();
 
     std::unique_ptr<QtDialogs> ownDialogs_;
     Dialogs *dialogs_;
     EventLoopClock clock_;
     PortMap portMap_;
+    PortInventory inventory_ = systemSerialPorts;
     FileCommands files_;
     bool transferRunning_ = false;
     bool stopRequested_ = false;

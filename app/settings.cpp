@@ -101,3 +101,7 @@ QSettings *openSettingsStore() {
     return new QSettings(QSettings::NativeFormat, QSettings::UserScope, QStringLiteral("Stowline"),
                          QStringLiteral("Stowline"));
 }
+
+bool settingsStoreWritable(const QSettings &store) {
+    return storeLockFree(store);
+}

@@ -24,6 +24,9 @@ StoredSettings readStoredSettings(QSettings &store);
 // Placement is written only when writePlacement is true (the window was not minimised).
 void writeStoredSettings(QSettings &store, const StoredSettings &values, bool writePlacement);
 
+// False when another run holds the store's lock and does not let go: writing would hang.
+bool settingsStoreWritable(const QSettings &store);
+
 // The store the program uses: per user, application name "Stowline".
 QSettings *openSettingsStore();
 

@@ -4,6 +4,16 @@
 #include <QString>
 #include <QtGlobal>
 
+// Why a port did not open, for advice the user can act on.
+enum class OpenFailure {
+    None,
+    NoPort,     // port number 0, or nothing mapped
+    Missing,    // no such device (adapter unplugged, wrong path)
+    Permission, // the device exists but this user may not open it
+    Busy,       // another program holds the device
+    Other,
+};
+
 // The serial control the transfers drive. Property values outlive each opening.
 class CommControl {
 public:
@@ -24,6 +34,7 @@ public:
     virtual bool portOpen() const = 0;      // false as well once the device has gone away
     virtual QString deviceName() const = 0; // the device CommPort names
     virtual QString openError() const = 0;
+    virtual OpenFailure openFailure() const { return OpenFailure::Other; }
 
     virtual qint16 InBufferCount() = 0;
     // Queues bytes for sending. Returns false when the port is closed or lost, or when the

@@ -25,7 +25,11 @@ QList<SerialPortEntry> systemSerialPorts() {
     QList<SerialPortEntry> ports;
     for (const QSerialPortInfo &info : QSerialPortInfo::availablePorts()) {
         SerialPortEntry e;
+#ifdef Q_OS_WIN
+        e.device = info.portName(); // "COM7" rather than "\\.\COM7"
+#else
         e.device = info.systemLocation();
+#endif
         e.description = info.description();
         e.manufacturer = info.manufacturer();
         e.serialNumber = info.serialNumber();

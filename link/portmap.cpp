@@ -5,11 +5,12 @@
 
 namespace {
 const QString kPrefix = QStringLiteral("Com");
-}
+const QString kGroup = QStringLiteral("Ports");
+} // namespace
 
 void PortMap::load(QSettings &settings) {
     stored_.clear();
-    settings.beginGroup(QStringLiteral("Ports"));
+    settings.beginGroup(kGroup);
     const QStringList keys = settings.childKeys();
     for (const QString &key : keys) {
         if (!key.startsWith(kPrefix, Qt::CaseInsensitive))
@@ -23,22 +24,44 @@ void PortMap::load(QSettings &settings) {
     settings.endGroup();
 }
 
+void PortMap::store(QSettings &settings, int n, const QString &device) {
+    if (n < 1)
+        return;
+    const QString key = kGroup + QLatin1Char('/') + kPrefix + QString::number(n);
+    const QString value = device.trimmed();
+    if (value.isEmpty()) {
+        stored_.remove(n);
+        settings.remove(key);
+    } else {
+        stored_.insert(n, value);
+        settings.setValue(key, value);
+    }
+    settings.sync();
+}
+
+QString PortMap::fromEnvironment(int n) {
+    return qEnvironmentVariable(QStringLiteral("STOWLINE_COM%1").arg(n).toLatin1().constData())
+        .trimmed();
+}
+
+QString PortMap::defaultFor(int n) {
+#ifdef Q_OS_WIN
+    return QStringLiteral("COM%1").arg(n);
+#else
+    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
+#endif
+}
+
 QString PortMap::deviceFor(int n) const {
     if (!direct_.isEmpty())
         return direct_;
     if (n < 1)
         return {};
-#ifdef Q_OS_WIN
-    return QStringLiteral("COM%1").arg(n);
-#else
-    const QString fromEnv =
-        qEnvironmentVariable(QStringLiteral("STOWLINE_COM%1").arg(n).toLatin1().constData())
-            .trimmed();
+    const QString fromEnv = fromEnvironment(n);
     if (!fromEnv.isEmpty())
         return fromEnv;
     const QString fromSettings = stored_.value(n);
     if (!fromSettings.isEmpty())
         return fromSettings;
-    return QStringLiteral("/dev/ttyS%1").arg(n - 1);
-#endif
+    return defaultFor(n);
 }

@@ -23,12 +23,17 @@ QSerialPort::FlowControl flowControlFor(qint32 handshaking) {
     }
 }
 
-// QSerialPort reports a lock file held by another opener as a permission problem; the user
-// needs to hear that the port is in use.
+// QSerialPort reports a lock file held by another opener, and a device opened exclusively
+// elsewhere, as permission problems; the user needs to hear that the port is in use.
+bool lockedElsewhere(QSerialPort::SerialPortError error, const QString &text) {
+    return error == QSerialPort::PermissionError &&
+           (text == QCoreApplication::translate("QSerialPort",
+                                                "Permission error while locking the device") ||
+            text == qt_error_string(EBUSY));
+}
+
 QString describeOpenFailure(QSerialPort::SerialPortError error, const QString &text) {
-    if (error == QSerialPort::PermissionError &&
-        text ==
-            QCoreApplication::translate("QSerialPort", "Permission error while locking the device"))
+    if (lockedElsewhere(error, text))
         return QStringLiteral("Device or resource busy");
     if (!text.isEmpty() && text != QLatin1String("Unknown error"))
         return text;
@@ -40,6 +45,26 @@ QString describeOpenFailure(QSerialPort::SerialPortError error, const QString &t
     default:
         return QStringLiteral("cannot open the device");
     }
+}
+
+OpenFailure classifyOpenFailure(QSerialPort::SerialPortError error, const QString &text) {
+    if (error == QSerialPort::DeviceNotFoundError)
+        return OpenFailure::Missing;
+#ifdef Q_OS_WIN
+    // Windows answers "access denied" for a port another program has open.
+    if (error == QSerialPort::PermissionError)
+        return OpenFailure::Busy;
+#else
+    if (lockedElsewhere(error, text))
+        return OpenFailure::Busy;
+    if (error == QSerialPort::PermissionError)
+        return OpenFailure::Permission;
+    // A node without hardware behind it (a laptop's /dev/ttyS0).
+    if (text == qt_error_string(EIO) || text == qt_error_string(ENXIO) ||
+        text == qt_error_string(ENODEV))
+        return OpenFailure::Missing;
+#endif
+    return OpenFailure::Other;
 }
 
 // Sleeps in the event loop until something happens or `ms` pass.
@@ -107,7 +132,12 @@ QtCommControl::QtCommControl(const PortMap &map, QObject *parent) : QObject(pare
 
 QtCommControl::~QtCommControl() {
     if (port_.isOpen())
-        port_.close();
+        closePort();
+}
+
+void QtCommControl::closePort() {
+    lowLatency_.release();
+    port_.close();
 }
 
 void QtCommControl::setCommPort(qint16 port) {
@@ -160,17 +190,19 @@ void QtCommControl::setInputMode(qint32 mode) {
 bool QtCommControl::setPortOpen(bool open) {
     if (!open) {
         if (port_.isOpen())
-            port_.close();
+            closePort();
         return true;
     }
     if (port_.isOpen())
         return true;
 
     openError_.clear();
+    openFailure_ = OpenFailure::None;
     lostReason_.clear();
     device_ = map_.deviceFor(commPort_);
     if (device_.isEmpty()) {
         openError_ = QStringLiteral("no port selected");
+        openFailure_ = OpenFailure::NoPort;
         return false;
     }
 
@@ -185,14 +217,17 @@ bool QtCommControl::setPortOpen(bool open) {
     opening_ = false;
     if (!opened) {
         openError_ = describeOpenFailure(port_.error(), port_.errorString());
+        openFailure_ = classifyOpenFailure(port_.error(), port_.errorString());
         return false;
     }
+    lowLatency_.engage(port_.handle());
     // Bytes that came in before this opening belong to no transfer: Qt's buffer and the
     // system's input queue both start empty.
     port_.clear(QSerialPort::Input);
     applyFlowControlAndLines();
     if (!port_.isOpen()) {
         openError_ = lostReason_;
+        openFailure_ = OpenFailure::Other;
         return false;
     }
     port_.clearError();
@@ -315,7 +350,7 @@ void QtCommControl::onErrorOccurred(QSerialPort::SerialPortError error) {
     // A hung-up device keeps reporting ready-to-read with nothing to read; on Linux this
     // repeats without end, so the first such report closes the port.
     lostReason_ = text;
-    port_.close();
+    closePort();
 }
 
 void QtCommControl::applyLineSettings() {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "commcontrol.h"
+#include "lowlatency.h"
 #include "portmap.h"
 
 #include <QElapsedTimer>
@@ -31,6 +32,8 @@ public:
     ~QtCommControl() override;
 
     void setPortMap(const PortMap &map) { map_ = map; }
+    // The descriptor calls for low-latency mode; nullptr leaves the driver alone.
+    void setSerialFlagsIo(SerialFlagsIo *io) { lowLatency_.setIo(io); }
 
     void setCommPort(qint16 port) override;
     void setSettings(const QString &settings) override;
@@ -45,6 +48,7 @@ public:
     bool portOpen() const override;
     QString deviceName() const override;
     QString openError() const override;
+    OpenFailure openFailure() const override { return openFailure_; }
 
     qint16 InBufferCount() override;
     bool Output(const QByteArray &bytes) override;
@@ -70,6 +74,7 @@ public:
 
 private:
     void onErrorOccurred(QSerialPort::SerialPortError error);
+    void closePort(); // every close goes through here
     void applyLineSettings();
     void applyFlowControlAndLines();
     void handOverPending();
@@ -91,6 +96,8 @@ private:
 
     QString device_;
     QString openError_;
+    OpenFailure openFailure_ = OpenFailure::None;
+    LowLatency lowLatency_{systemSerialFlags()};
     QString lostReason_;
     int errorSignals_ = 0;
     QElapsedTimer lineClock_;

@@ -1,5 +1,7 @@
 #include "transfers.h"
 
+#include "openadvice.h"
+
 // Every command starts at 57600: a first-generation controller talks at that rate only, and
 // a second-generation transfer earlier in the run must not leave the line at 9600.
 const Transfers::PortSetUp Transfers::kBackupStart{"57600,N,8,1", true, 1};
@@ -22,8 +24,12 @@ bool Transfers::SetUpPort(const PortSetUp &setUp) {
 }
 
 void Transfers::ReportOpenFailure() {
-    Fail(TransferOutcome::OpenFailed,
-         texts::cannotOpen(portNumber_, port_.deviceName(), port_.openError()));
+    const QString device = port_.deviceName();
+    QString text = texts::cannotOpen(portNumber_, device, port_.openError());
+    const QString advice = openAdvice(port_.openFailure(), device, inventory_);
+    if (!advice.isEmpty())
+        text += QLatin1Char('\n') + advice;
+    Fail(TransferOutcome::OpenFailed, text);
 }
 
 void Transfers::Fail(TransferOutcome outcome, const QString &text, bool dropImage,

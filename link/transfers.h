@@ -3,6 +3,7 @@
 #include "clock.h"
 #include "commcontrol.h"
 #include "configimage.h"
+#include "portinventory.h"
 #include "transfertexts.h"
 #include "transferui.h"
 #include "waits.h"
@@ -10,6 +11,7 @@
 #include <QByteArray>
 #include <QString>
 #include <optional>
+#include <utility>
 
 // How the last command ended, for faces that report more than the window shows (exit codes).
 enum class TransferOutcome {
@@ -31,6 +33,9 @@ public:
 
     void mnuBackup_Click();
     void mnuRestore_Click();
+
+    // The ports the system has, named in the advice for a device that is missing.
+    void setPortInventory(PortInventory inventory) { inventory_ = std::move(inventory); }
 
     TransferOutcome lastOutcome() const { return outcome_; }
     // The port the last command ran on: read once at its start, so a Port item chosen
@@ -78,6 +83,7 @@ private:
     ConfigImage &image_;
     ByteWaits waits_;
     qint16 portNumber_ = 0;
+    PortInventory inventory_ = systemSerialPorts;
     TransferOutcome outcome_ = TransferOutcome::Succeeded;
     QByteArray oneByte_ = QByteArray(1, '\0'); // reused so the per-byte loops do not allocate
 };

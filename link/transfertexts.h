@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // Every text the transfers show, in one place.
 namespace texts {
@@ -46,4 +47,30 @@ inline const QString kStopRestoreQuestion = QStringLiteral(
 inline QString snapshotNote(const QString &fileName) {
     return QStringLiteral("Snapshot of the previous configuration: ") + fileName;
 }
+
+// The line of advice under it, by cause.
+inline const QString kChooseDevice =
+    QStringLiteral("Settings \u2192 Port \u2192 Choose Device\u2026");
+inline QString portsPresent(const QStringList &ports, qsizetype more) {
+    QString list = ports.join(QStringLiteral(", "));
+    if (more > 0)
+        list += QStringLiteral(" and %1 more").arg(more);
+    return QStringLiteral("Serial ports present now: %1. Choose the right one under %2.")
+        .arg(list, kChooseDevice);
+}
+inline QString noPortsPresent() {
+    return QStringLiteral(
+               "No serial port is present now: plug the adapter in, then choose it under ") +
+           kChooseDevice + QLatin1Char('.');
+}
+inline QString notInGroup(const QString &group) {
+    return QStringLiteral("The device belongs to the group %1: add your user to it (sudo usermod "
+                          "-aG %1 $USER), then log out and log in again.")
+        .arg(group);
+}
+inline const QString kNoAccess =
+    QStringLiteral("This user may not open the device: ask for access to it, then log in again.");
+inline const QString kHeldElsewhere =
+    QStringLiteral("Another program holds the port (a terminal program, a modem manager): close "
+                   "it and try again.");
 } // namespace texts

@@ -134,6 +134,7 @@ ParseResult parseOptions(const std::vector<std::string> &args) {
             "silent-at",    "stop-after",      "hangup-after", "rate",      "give-up-after",
             "record-image", "record-commands", "record-rx",    "path-file", "link",
             "corrupt-byte",
+            "latency-ms",
         };
         if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued))
             return fail("unknown option: --" + name);
@@ -201,6 +202,9 @@ ParseResult parseOptions(const std::vector<std::string> &args) {
             o.hangupAfter = number;
         } else if (name == "rate") {
             if (!parseSeconds(value, o.rate))
+                return badValue();
+        } else if (name == "latency-ms") {
+            if (!parseSeconds(value, o.latencyMs))
                 return badValue();
         } else if (name == "give-up-after") {
             if (!parseSeconds(value, o.giveUpAfter))
@@ -300,6 +304,8 @@ Simulates a controller on a pseudo-terminal. The first line of output is the dev
   --short-probe           answer "B" with 3 bytes
   --long-probe            answer "B" with 5 bytes
   --rate=BYTES_PER_SEC    pace sending and reading (default: full speed)
+  --latency-ms=N           hold the bytes sent as a USB adapter does: released N ms after the
+                          first of them, or at once when 62 are waiting (default 0: none)
   --give-up-after=SECS    drop a half-done exchange when nothing moves for SECS (default 5; 0 never)
   --once                  exit after one exchange, once the tool has closed the port
   --keep-restored         a completed restore replaces the image later backups serve

@@ -48,6 +48,9 @@ struct Options {
     std::optional<std::uint64_t> corruptByte; // that image byte (from 1) is stored inverted
 
     double rate = 0; // bytes per second each way; 0 = as fast as the pty takes them
+    // An adapter's latency timer: bytes sent are held until it runs out or a packet's worth
+    // waits. 0 = none.
+    double latencyMs = 0;
     double giveUpAfter =
         5.0; // seconds without a byte moving before a half-done exchange is dropped
 

@@ -192,7 +192,11 @@ private:
     }
 
     std::size_t pendingOut() const { return out_.size() - outHead_; }
+    // Bytes still to reach the tool: not yet sent, or held in the adapter.
+    bool outstanding() const { return pendingOut() > 0 || !held_.empty(); }
     bool flushOut(double t);
+    bool holdDue(double t) const;
+    bool releaseHeld(double t);
     void takeIn(Controller &controller, double t, bool feed);
     void waitForToolToRead();
 
@@ -208,6 +212,12 @@ private:
     Pacer txPacer_;
     Pacer rxPacer_;
     double lastMove_ = 0;
+
+    // The adapter: what crossed the line waits here for its latency timer or a full packet.
+    static constexpr std::size_t kPacket = 62;
+    std::vector<std::uint8_t> held_;
+    double heldSince_ = 0;
+    bool releasing_ = false;
 
     bool hangupPending_ = false;
     bool exchangeDone_ = false;
@@ -252,9 +262,18 @@ bool Line::open(std::string &error) {
 
 bool Line::flushOut(double t) {
     const std::size_t n = std::min(pendingOut(), txPacer_.allowance(t));
-    const ssize_t written = ::write(master_, out_.data() + outHead_, n);
-    if (written < 0)
-        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    ssize_t written = 0;
+    if (opt_.latencyMs > 0) {
+        if (held_.empty())
+            heldSince_ = t;
+        held_.insert(held_.end(), out_.begin() + std::ptrdiff_t(outHead_),
+                     out_.begin() + std::ptrdiff_t(outHead_ + n));
+        written = ssize_t(n);
+    } else {
+        written = ::write(master_, out_.data() + outHead_, n);
+        if (written < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    }
     outHead_ += std::size_t(written);
     txPacer_.consumed(std::size_t(written), t);
     if (written > 0)
@@ -266,6 +285,24 @@ bool Line::flushOut(double t) {
         out_.erase(out_.begin(), out_.begin() + std::ptrdiff_t(outHead_));
         outHead_ = 0;
     }
+    return true;
+}
+
+bool Line::holdDue(double t) const {
+    return !held_.empty() &&
+           (releasing_ || held_.size() >= kPacket || t >= heldSince_ + opt_.latencyMs / 1000);
+}
+
+bool Line::releaseHeld(double t) {
+    if (!holdDue(t))
+        return true;
+    releasing_ = true;
+    const ssize_t written = ::write(master_, held_.data(), held_.size());
+    if (written < 0)
+        return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+    held_.erase(held_.begin(), held_.begin() + written);
+    if (held_.empty())
+        releasing_ = false;
     return true;
 }
 
@@ -312,7 +349,7 @@ int Line::run(Controller &controller) {
 
     for (;;) {
         double t = now();
-        if (hangupPending_ && pendingOut() == 0) {
+        if (hangupPending_ && !outstanding()) {
             waitForToolToRead();
             ::close(master_);
             ::close(slave_);
@@ -321,7 +358,7 @@ int Line::run(Controller &controller) {
                 std::fprintf(stderr, "stowline-sim: hung up\n");
             return 3;
         }
-        if (opt_.once && exchangeDone_ && !closing && !hangupPending_ && pendingOut() == 0) {
+        if (opt_.once && exchangeDone_ && !closing && !hangupPending_ && !outstanding()) {
             // Without our descriptor the master reports a hang-up once the tool lets go.
             ::close(slave_);
             slave_ = -1;
@@ -346,7 +383,13 @@ int Line::run(Controller &controller) {
             else
                 wake = std::min(wake, txPacer_.wakeTime(pendingOut()));
         }
-        const bool stalled = controller.inExchange() || pendingOut() > 0;
+        if (!held_.empty()) {
+            if (holdDue(t))
+                p.events |= POLLOUT;
+            else
+                wake = std::min(wake, heldSince_ + opt_.latencyMs / 1000);
+        }
+        const bool stalled = controller.inExchange() || outstanding();
         if (stalled && opt_.giveUpAfter > 0)
             wake = std::min(wake, lastMove_ + opt_.giveUpAfter);
         if (closing)
@@ -379,6 +422,11 @@ int Line::run(Controller &controller) {
             std::fprintf(stderr, "stowline-sim: write: %s\n", std::strerror(errno));
             return 1;
         }
+        // The timer runs out without the line having to wake the loop.
+        if (!held_.empty() && !releaseHeld(now())) {
+            std::fprintf(stderr, "stowline-sim: write: %s\n", std::strerror(errno));
+            return 1;
+        }
         if (p.revents & (POLLHUP | POLLERR | POLLNVAL)) {
             if (closing)
                 return 0;
@@ -395,6 +443,8 @@ int Line::run(Controller &controller) {
             controller.abandon();
             out_.clear();
             outHead_ = 0;
+            held_.clear();
+            releasing_ = false;
             lastMove_ = t;
         }
     }

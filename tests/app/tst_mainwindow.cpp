@@ -47,6 +47,13 @@ class MainWindowTest : public QObject {
     // A fresh window, loaded from the store as it stands.
     frmMain &load() {
         window_ = std::make_unique<frmMain>(dialogs_.get());
+        // The machine's own ports never show in these tests.
+        window_->setPortInventory([] {
+            SerialPortEntry e;
+            e.device = QStringLiteral("/dev/ttyS2");
+            e.description = QStringLiteral("Test port");
+            return QList<SerialPortEntry>{e};
+        });
         window_->Form_Load();
         window_->show();
         return *window_;
@@ -86,7 +93,8 @@ private slots:
         row("mnuRestore", "&Restore", false, true);
         row("mnuSettings", "&Settings", true, true);
         row("mnuComPorts", "&Port", true, true);
-        row("mniCom3", "Com &3|/dev/ttyS2", true, true);
+        row("mniCom3", "Com &3|/dev/ttyS2 — Test port", true, true);
+        row("mnuChooseDevice", "Choose &Device…", true, true);
         row("mnuHelp", "&Help", true, true);
         row("mnuHelpAbout", "&About ", true, true);
         row("OpenButton", "Open|Open Controller Configuration from file", true, true);

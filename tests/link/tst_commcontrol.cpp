@@ -26,6 +26,8 @@ qint16 awaitCount(QtCommControl &port, qint16 want, int ms = 2000) {
 
 } // namespace
 
+Q_DECLARE_METATYPE(OpenFailure)
+
 class TestCommControl : public QObject {
     Q_OBJECT
     enum Event { Nothing, Drain, HangUp, Close };
@@ -235,20 +237,23 @@ void TestCommControl::openFailures_data() {
     QTest::addColumn<int>("commPort");
     QTest::addColumn<QString>("device"); // "pty": a pseudo-terminal another program holds
     QTest::addColumn<QString>("error");
+    QTest::addColumn<OpenFailure>("cause"); // what the box's advice line is chosen by
 
-    QTest::newRow("no port selected") << 0 << QString() << "no port selected";
+    QTest::newRow("no port selected")
+        << 0 << QString() << "no port selected" << OpenFailure::NoPort;
     QTest::newRow("missing device") << 1 << "/dev/stowline-no-such-tty"
-                                    << "No such file or directory";
+                                    << "No such file or directory" << OpenFailure::Missing;
     QTest::newRow("not a terminal") << 1 << "/dev/null"
-                                    << "Inappropriate ioctl for device";
+                                    << "Inappropriate ioctl for device" << OpenFailure::Other;
     QTest::newRow("device busy") << 1 << "pty"
-                                 << "Device or resource busy";
+                                 << "Device or resource busy" << OpenFailure::Busy;
 }
 
 void TestCommControl::openFailures() {
     QFETCH(int, commPort);
     QFETCH(QString, device);
     QFETCH(QString, error);
+    QFETCH(OpenFailure, cause);
     PtyPair pty;
     QSerialPort holder(pty.path()); // another program with the device open
     if (device == "pty") {
@@ -263,6 +268,7 @@ void TestCommControl::openFailures() {
     QVERIFY(!port.setPortOpen(true));
     QVERIFY(!port.portOpen());
     QCOMPARE(port.openError(), error);
+    QCOMPARE(port.openFailure(), cause);
     QCOMPARE(port.deviceName(), device);
     QVERIFY(!port.Output(QByteArrayLiteral("B")));
     QCOMPARE(port.InBufferCount(), qint16(0));

@@ -21,8 +21,9 @@ void TestPortMap::deviceFor_data() {
 
 #ifdef Q_OS_WIN
     QTest::newRow("COM1") << 1 << Stored{} << QByteArray() << "COM1";
-    QTest::newRow("COM4 ignores the rest")
-        << 4 << Stored{{"Com4", "/dev/ttyUSB0"}} << QByteArray("/dev/pts/3") << "COM4";
+    QTest::newRow("stored adapter") << 4 << Stored{{"Com4", "COM7"}} << QByteArray() << "COM7";
+    QTest::newRow("environment over stored")
+        << 4 << Stored{{"Com4", "COM7"}} << QByteArray("COM9") << "COM9";
 #else
     QTest::newRow("default, port 1") << 1 << Stored{} << QByteArray() << "/dev/ttyS0";
     QTest::newRow("default, port 4") << 4 << Stored{} << QByteArray() << "/dev/ttyS3";

@@ -50,6 +50,8 @@ public:
     QList<Write> writes;
     QByteArray written; // every accepted byte, in order
     int refusedOutputs = 0, openings = 0;
+    int discards = 0;           // discardOutput() calls
+    qsizetype discardedAt = -1; // props.size() at the last of them
     qint64 yields = 0, idles = 0;
 
     // ---- the port's state
@@ -73,6 +75,10 @@ public:
     qint16 InBufferCount() override;
     bool Output(const QByteArray &bytes) override;
     qint64 lineDrainNs() override { return drainNs; }
+    void discardOutput() override {
+        ++discards;
+        discardedAt = props.size();
+    }
     QByteArray Input() override;
 
     qint64 nowNs() override { return now_; }

@@ -1,0 +1,16 @@
+#pragma once
+
+#include "commcontrol.h"
+#include "portinventory.h"
+
+#include <QString>
+#include <functional>
+
+// The group that owns a device node, on Linux; empty when unknown, and elsewhere.
+QString deviceGroup(const QString &device);
+using DeviceGroupLookup = std::function<QString(const QString &device)>;
+
+// One line of advice for a port that did not open, or empty when there is none to give. The
+// inventory is asked only about a missing device, the group only about a refused permission.
+QString openAdvice(OpenFailure failure, const QString &device, const PortInventory &present,
+                   const DeviceGroupLookup &groupOf = deviceGroup);
