@@ -31,12 +31,9 @@ void fail(const char *what, const char *file, int line) {
 
 quint32 Input::varint() {
     quint32 value = 0;
-    for (int shift = 0; shift < 35; shift += 7) {
-        const quint8 b = byte();
-        value |= quint32(b & 0x7F) << shift;
-        if (!(b & 0x80))
-            break;
-    }
+    for (int shift = 0, more = 1; shift < 35 && more;
+         shift += 7, more = pos_ > 0 && data_[pos_ - 1] & 0x80)
+        value |= quint32(byte() & 0x7F) << shift;
     return value;
 }
 
