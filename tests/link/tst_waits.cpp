@@ -137,37 +137,6 @@ private slots:
         QCOMPARE(rig.run(form, qint16(bytes.size()), 4), WaitOutcome::Arrived);
         QVERIFY(rig.fake.yields >= yieldsAtLeast);
     }
-
-    void endsEarly_data() {
-        QTest::addColumn<Form>("form");
-        QTest::addColumn<bool>("stop"); // else the device goes away
-        for (const auto &[name, form] :
-             {std::pair{"probe", Form::Exactly}, std::pair{"count", Form::AtLeast},
-              std::pair{"mark", Form::ReadyMark}}) {
-            QTest::addRow("%s: stop", name) << form << true;
-            QTest::addRow("%s: device lost", name) << form << false;
-        }
-    }
-
-    void endsEarly() {
-        QFETCH(Form, form);
-        QFETCH(bool, stop);
-
-        Rig rig;
-        // The first thing every wait does after it begins is to yield.
-        rig.fake.onTick = [&] {
-            if (rig.fake.yields == 1) {
-                if (stop)
-                    rig.view.stop = true;
-                else
-                    rig.fake.loseDevice();
-            }
-        };
-        QCOMPARE(rig.run(form, 1, 4), stop ? WaitOutcome::Stopped : WaitOutcome::TimedOut);
-        QCOMPARE(rig.fake.yields, 1);
-        QCOMPARE(rig.fake.idles, 0);
-        QVERIFY(rig.view.log.isEmpty());
-    }
 };
 QTEST_GUILESS_MAIN(TestWaits)
 #include "tst_waits.moc"
