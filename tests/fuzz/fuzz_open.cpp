@@ -16,19 +16,12 @@ using namespace fuzz;
 int fuzzOpen(const uint8_t *data, size_t size) {
     Input in(data, size);
     // Extensions in every letter case, names too short for one, characters of two UTF-16 units.
-    static const QString kTitles[] = {
-        "image.CCF",
-        "image.ccf",
-        "image.SAV",
-        "image.sav",
-        "image.Sav",
-        "image.bin",
-        "abc",
-        "conf",
-        ".CCF",
-        QString::fromUtf8("\xF0\x9F\x94\xA7\xF0\x9F\x94\xA9").repeated(30) + ".sav",
-        QString::fromUtf8("r\xC3\xA9glage.Ccf")};
-    const QString title = kTitles[in.byte() % std::size(kTitles)];
+    static const QStringList kTitles =
+        QString("image.CCF image.ccf image.SAV image.sav image.Sav image.bin abc conf .CCF")
+            .split(' ')
+        << QString::fromUtf8("\xF0\x9F\x94\xA7\xF0\x9F\x94\xA9").repeated(30) + ".sav"
+        << QString::fromUtf8("r\xC3\xA9glage.Ccf");
+    const QString title = kTitles[in.byte() % kTitles.size()];
     const quint8 kindByte = in.byte(), kind = quint8(std::max(0, kindByte % 8 - 3)); // 0: regular
     const quint8 sizeMode = in.byte();
     const qsizetype padTo = sizeMode % 4 == 2   ? kSecondGenerationLength - 1 + (sizeMode >> 2) % 3
