@@ -281,14 +281,6 @@ private slots:
         QVERIFY(threadCpuMs() - cpuBefore <= tookMs / 2 + 10);
         QCOMPARE(port.InBufferCount(), qint16(byteAfterMs >= 0 ? 1 : 0));
     }
-
-    void yieldRunsPendingEvents() {
-        EventLoopClock clock;
-        bool ran = false;
-        QTimer::singleShot(0, this, [&] { ran = true; });
-        clock.yieldOnce();
-        QVERIFY(ran);
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCommControl)
