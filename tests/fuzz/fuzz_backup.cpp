@@ -1,117 +1,60 @@
-// Backup against an arbitrary controller: any bytes, any timing, device loss, a stop request,
-// a transmit buffer that stops draining, an opening that fails, and any image held before.
-//
-// Input: a setup byte (which opening fails, ControllerType before, port number), the time one
-// yield takes, the image held before, then the controller schedule.
-//
-// Announced lengths from 2^18 to 2^31 - 1 are cut below 2^18: they differ from shorter ones
-// only in the size of one allocation, and filling up to 2 GiB per run would starve the fuzzer.
-// Lengths of 2^31 and more, which must be refused, stay as the input says.
+// Backup against an arbitrary controller, over any image held before. Input: setup byte, yield
+// time, held-image shape, then the controller schedule. Announced lengths from 2^18 to 2^31 - 1
+// are cut below 2^18 (they differ only in one allocation's size); 2^31 and more stay.
 
 #include "fuzzcommon.h"
 #include "transfers.h"
 
-#include <limits>
-
-namespace {
-
 using namespace fuzz;
 
-constexpr qint64 kStartNs = 1'000 * FakeComm::kSec;
-
-quint32 littleEndianAt(const QByteArray &bytes, qsizetype at) {
-    quint32 n = 0;
-    for (int i = 0; i < 4; ++i)
-        n |= quint32(quint8(bytes.at(at + i))) << (8 * i);
-    return n;
+static quint32 le32(const QByteArray &b) {
+    return b.size() < 4 ? 0
+                        : quint32(quint8(b[0]) | quint8(b[1]) << 8 | quint8(b[2]) << 16) |
+                              quint32(quint8(b[3])) << 24;
 }
-
-} // namespace
 
 int fuzzBackup(const uint8_t *data, size_t size) {
     Input in(data, size);
-    const quint8 setup = in.byte();
-    const qint64 stepNs = (1 + in.byte()) * FakeComm::kUs;
-    const quint8 shape = in.byte();
-    ConfigImage image;
-    if (shape % 8 > 0) {
-        image.ConfigData = QByteArray(1, '\0') + patternBytes(shape % 8 - 1, shape, true);
-        image.ConfigLength = qint32((shape >> 3) % (shape % 8));
-    }
-    image.ControllerType = qint16((setup >> 2) % 3);
-    Schedule schedule = readSchedule(in, kStartNs);
-    QByteArray stream = schedule.streamAfter(kStartNs);
-    if (stream.size() >= 4) {
-        const quint32 announced = littleEndianAt(stream, 0);
-        if (announced >= (1u << 18) && announced <= quint32(std::numeric_limits<qint32>::max())) {
-            const qint64 dropped = schedule.totalBytes - stream.size(); // due as the port opens
-            schedule.patchByte(dropped + 3, 0);
-            schedule.patchByte(dropped + 2, quint8(stream.at(2)) & 0x03);
-            stream = schedule.streamAfter(kStartNs);
+    Run run(in, 4);
+    ConfigImage image = heldImage(in.byte());
+    image.ControllerType = qint16((run.setup >> 2) % 3);
+    QByteArray stream;
+    run.play(in, 0, [&] {
+        stream = run.streamAfterStart();
+        const quint32 n = le32(stream);
+        if (n >= (1u << 18) && n < (1u << 31)) {
+            qint64 total = 0; // bytes due before the port opens are dropped
+            for (const auto &[at, bytes] : run.arrivals)
+                total += bytes.size();
+            run.patchByte(total - stream.size() + 3, 0);
+            run.patchByte(total - stream.size() + 2, quint8(stream[2]) & 3);
+            stream = run.streamAfterStart();
         }
-    }
-
-    FakeComm fake(kStartNs);
-    fake.stepNs = stepNs;
-    fake.failOpening = setup & 3;
-    load(fake, schedule);
-    RecordingView view;
-    makeLean(view);
-    view.selectedPort = qint16((setup >> 4) % 6);
-
+    });
     const ConfigImage before = image;
-    const qint64 tickBudget = 1000 + 8 * (schedule.totalBytes + schedule.arrivals.size());
-    const qint64 timeBudgetNs = schedule.lastNs + 30 * FakeComm::kSec + tickBudget * stepNs;
-    qint64 ticks = 0;
-    bool overran = false;
-    qsizetype writtenAtStop = -1;
-    int refusedAtStop = 0;
-    fake.onTick = [&] {
-        if (schedule.stopAtNs && fake.nowNs() >= *schedule.stopAtNs && !view.stop) {
-            view.stop = true;
-            writtenAtStop = fake.written.size();
-            refusedAtStop = fake.refusedOutputs;
-        }
-        expectImageSound(image);
-        if (!overran && (++ticks > tickBudget || fake.nowNs() > timeBudgetNs)) {
-            overran = true;
-            fail("Backup ran past its time budget", __FILE__, __LINE__);
-            view.stop = true; // ends any wait, so the run still finishes
-        }
-    };
-    view.onCall = [&] { expectImageSound(image); };
-    Transfers(fake, fake, view, image).mnuBackup_Click();
+    run.view.onCall = [&] { expectImageSound(image); };
+    Transfers(run.fake, run.fake, run.view, image).mnuBackup_Click();
 
-    FUZZ_EXPECT(!fake.portOpen() && fake.props.value(fake.props.size() - 1) == "PortOpen=0");
+    run.checkEnd();
     expectImageSound(image);
     // "B", then either "U" and one "A" per image byte taken, or "@?".
-    const QByteArray &w = fake.written;
-    const quint32 announced = stream.size() >= 4 ? littleEndianAt(stream, 0) : 0;
+    const QByteArray &w = run.fake.written;
+    const quint32 announced = le32(stream);
     FUZZ_EXPECT(
         w.isEmpty() || w == "B" || w == "B@?" ||
         (w.startsWith("BU") && quint32(w.size() - 2) <= announced && w.count('A') == w.size() - 2));
-    if (view.stopSeen) {
-        FUZZ_EXPECT(view.callsAfterStop == 0);
-        FUZZ_EXPECT(w.size() == writtenAtStop && fake.refusedOutputs == refusedAtStop);
-    } else {
-        FUZZ_EXPECT(view.lastWasIdle && view.warnings.size() <= 1 && view.progressValue == 0);
-    }
+    const qint32 n = image.ConfigLength;
     if (image.ConfigData.constData() == before.ConfigData.constData()) {
-        // Untouched, or dropped: never a different count over the old bytes.
-        FUZZ_EXPECT(image.ConfigLength == before.ConfigLength || image.ConfigLength == 0);
-    } else if (image.ConfigLength > 0) {
-        // A held image is a complete upload, and it is shown as such.
-        const qint32 n = image.ConfigLength;
-        FUZZ_EXPECT(view.configStatus == byteCountText(n));
-        if (image.ControllerType == 1) { // the bytes after the length, as they came
-            FUZZ_EXPECT(stream.size() >= 4 + qsizetype(n) && announced == quint32(n));
-            FUZZ_EXPECT(image.ConfigData.mid(1) == stream.mid(4, n));
-            if (view.warnings.isEmpty() && !view.stopSeen)
-                FUZZ_EXPECT(stream.size() > 4 + qsizetype(n) &&
-                            quint8(stream.at(4 + n)) == xorOf(stream.mid(4, n)));
-        } else {
-            FUZZ_EXPECT(image.ControllerType == 2 && n == kSecondGenerationLength);
-        }
+        FUZZ_EXPECT(n == before.ConfigLength || n == 0); // untouched or dropped, never recounted
+    } else if (n > 0) { // a held image is a complete upload, shown as such
+        FUZZ_EXPECT(run.view.configStatus == byteCountText(n));
+        if (image.ControllerType == 2)
+            FUZZ_EXPECT(n == kSecondGenerationLength);
+        else
+            FUZZ_EXPECT(image.ControllerType == 1 && announced == quint32(n) &&
+                        image.ConfigData.mid(1) == stream.mid(4, n));
+        if (image.ControllerType == 1 && run.view.warnings.isEmpty() && !run.view.stopSeen)
+            FUZZ_EXPECT(stream.size() > 4 + n && quint8(stream[4 + n]) == xorOf(stream.mid(4, n)));
     }
     return 0;
 }

@@ -122,7 +122,7 @@ void TestRestoreChecks::checks() {
     const bool held = !box.isEmpty() && rig.view.warnings.first().endsWith(kNotStarted);
     QCOMPARE(rig.view.log.contains("status:Initiating Restore with Controller"), !held);
     QCOMPARE(held, snapshot && file.isEmpty());
-    QVERIFY(!rig.fake.props.contains("CommPort=2"));
+    QCOMPARE(rig.fake.commPort, qint16(1));
     QVERIFY(!rig.fake.portOpen());
     QVERIFY(!rig.view.busy);
     rig.checkImageUntouched();

@@ -17,15 +17,9 @@ enum class Form { Exactly, AtLeast, ReadyMark };
 struct Rig {
     explicit Rig(qint64 start = 0) : fake(start) { fake.setPortOpen(true); }
     WaitOutcome run(Form form, qint16 target, int seconds) {
-        switch (form) {
-        case Form::Exactly:
-            return waits.exactly(target, seconds);
-        case Form::AtLeast:
-            return waits.atLeast(target, seconds);
-        case Form::ReadyMark:
-            return waits.readyMark(seconds);
-        }
-        return WaitOutcome::Stopped;
+        return form == Form::Exactly   ? waits.exactly(target, seconds)
+               : form == Form::AtLeast ? waits.atLeast(target, seconds)
+                                       : waits.readyMark(seconds);
     }
     FakeComm fake;
     RecordingView view;
@@ -38,150 +32,111 @@ Q_DECLARE_METATYPE(Form)
 class TestWaits : public QObject {
     Q_OBJECT
 private slots:
-    void limits_data();
-    void limits();
-    void bytesAlreadyWaiting_data();
-    void bytesAlreadyWaiting();
-    void endsEarly_data();
-    void endsEarly();
-};
+    void limits_data() {
+        QTest::addColumn<Form>("form");
+        QTest::addColumn<int>("target");
+        QTest::addColumn<int>("seconds");
+        QTest::addColumn<qint64>("start");
+        QTest::addColumn<QByteArray>("bytes"); // what the controller sends, all at once
+        QTest::addColumn<qint64>("arrival");   // after the wait began; -1: silent
+        QTest::addColumn<WaitOutcome>("outcome");
+        QTest::addColumn<QByteArray>("unread"); // the ready mark: what it leaves behind
 
-void TestWaits::limits_data() {
-    QTest::addColumn<Form>("form");
-    QTest::addColumn<int>("target");
-    QTest::addColumn<int>("seconds");
-    QTest::addColumn<qint64>("start");
-    QTest::addColumn<QByteArray>("bytes"); // what the controller sends, all at once
-    QTest::addColumn<qint64>("arrival");   // after the wait began; -1: silent
-    QTest::addColumn<WaitOutcome>("outcome");
-    QTest::addColumn<QByteArray>("unread"); // the ready mark: what it leaves behind
-
-    const auto row = [](const char *name, Form form, int target, int seconds, qint64 start,
-                        const QByteArray &bytes, qint64 arrival, WaitOutcome outcome,
-                        const QByteArray &unread = {}) {
-        QTest::newRow(name) << form << target << seconds << start << bytes << arrival << outcome
-                            << unread;
-    };
-    const qint64 silent = -1;
-    const QByteArray x1("x"), x4(4, 'x'), none;
-    const auto A = Form::Exactly, B = Form::AtLeast, U = Form::ReadyMark;
-    const auto arrived = WaitOutcome::Arrived, timedOut = WaitOutcome::TimedOut;
-    // The probe wait wants exactly its count.
-    row("A: 4 of 4", A, 4, 4, 0, x4, 1000 * kUs, arrived);
-    row("A: 3 of 4", A, 4, 4, 0, QByteArray(3, 'x'), 1000 * kUs, timedOut);
-    row("A: 5 before the first check", A, 4, 4, 0, QByteArray(5, 'x'), 0, timedOut);
-    row("A: at the limit", A, 4, 4, 0, x4, 4 * kSec, arrived);
-    // Arrives between the limit and the last count: form A still takes it.
-    row("A: just past the limit", A, 4, 4, 0, x4, 4 * kSec + 5 * kUs, arrived);
-    row("A: well past the limit", A, 4, 4, 0, x4, 4 * kSec + 1000 * kUs, timedOut);
-    row("A: silent before midnight", A, 4, 4, kBeforeMidnight, none, silent, timedOut);
-    // The other waits want at least their count.
-    row("B: 1 of 1", B, 1, 2, 0, x1, 300 * kUs, arrived);
-    row("B: 5 of 1", B, 1, 2, 0, QByteArray(5, 'x'), 0, arrived);
-    row("B: 1 of 2", B, 2, 2, 0, x1, 300 * kUs, timedOut);
-    row("B: at the limit", B, 1, 2, 0, x1, 2 * kSec, arrived);
-    row("B: 1 ns past the limit", B, 1, 2, 0, x1, 2 * kSec + 1, timedOut);
-    // Timer before count: what arrived after the limit does not rescue the wait.
-    row("B: just past the limit", B, 1, 4, 0, x1, 4 * kSec + 5 * kUs, timedOut);
-    row("B: silent before midnight", B, 1, 4, kBeforeMidnight, none, silent, timedOut);
-    row("B: 2 s silent before midnight", B, 2, 2, kBeforeMidnight, none, silent, timedOut);
-    // The ready mark takes text up to the first "U".
-    row("U: alone", U, 1, 4, 0, "U", 200 * kUs, arrived);
-    row("U: others first", U, 1, 4, 0, QByteArray("\x00zq?U", 5), 200 * kUs, arrived);
-    row("U: what follows stays", U, 1, 4, 0, "xUZ!", 200 * kUs, arrived, "Z!");
-    row("U: lower-case u", U, 1, 4, 0, "u", 200 * kUs, timedOut);
-    row("U: at 4 s", U, 1, 4, 0, "U", 4 * kSec, arrived);
-    row("U: after 4 s", U, 1, 4, 0, "U", 4 * kSec + 1000 * kUs, timedOut);
-}
-
-void TestWaits::limits() {
-    QFETCH(Form, form);
-    QFETCH(int, target);
-    QFETCH(int, seconds);
-    QFETCH(qint64, start);
-    QFETCH(QByteArray, bytes);
-    QFETCH(qint64, arrival);
-    QFETCH(WaitOutcome, outcome);
-    QFETCH(QByteArray, unread);
-
-    Rig rig(start);
-    rig.fake.setInputLen(1);
-    if (arrival >= 0)
-        rig.fake.deliverAfter(arrival, bytes);
-    QCOMPARE(rig.run(form, qint16(target), seconds), outcome);
-
-    const qint64 elapsed = rig.fake.nowNs() - start;
-    if (outcome == WaitOutcome::TimedOut) {
-        QVERIFY2(elapsed > seconds * kSec, qPrintable(QString::number(elapsed)));
-        QVERIFY2(elapsed <= seconds * kSec + 20 * kUs, qPrintable(QString::number(elapsed)));
-    } else {
-        QVERIFY(elapsed <= arrival + 100 * kUs); // the mark takes a character a turn
+        const auto row = [](const char *name, Form form, int target, int seconds, qint64 start,
+                            const QByteArray &bytes, qint64 arrival, WaitOutcome outcome,
+                            const QByteArray &unread = {}) {
+            QTest::newRow(name) << form << target << seconds << start << bytes << arrival << outcome
+                                << unread;
+        };
+        const qint64 silent = -1;
+        const QByteArray x1("x"), x4(4, 'x'), none;
+        const auto A = Form::Exactly, B = Form::AtLeast, U = Form::ReadyMark;
+        const auto arrived = WaitOutcome::Arrived, timedOut = WaitOutcome::TimedOut;
+        // The probe wait wants exactly its count.
+        row("A: 4 of 4", A, 4, 4, 0, x4, 1000 * kUs, arrived);
+        row("A: 3 of 4", A, 4, 4, 0, QByteArray(3, 'x'), 1000 * kUs, timedOut);
+        row("A: 5 before the first check", A, 4, 4, 0, QByteArray(5, 'x'), 0, timedOut);
+        row("A: at the limit", A, 4, 4, 0, x4, 4 * kSec, arrived);
+        // Arrives between the limit and the last count: form A still takes it.
+        row("A: just past the limit", A, 4, 4, 0, x4, 4 * kSec + 5 * kUs, arrived);
+        row("A: well past the limit", A, 4, 4, 0, x4, 4 * kSec + 1000 * kUs, timedOut);
+        row("A: silent before midnight", A, 4, 4, kBeforeMidnight, none, silent, timedOut);
+        // The other waits want at least their count.
+        row("B: 1 of 1", B, 1, 2, 0, x1, 300 * kUs, arrived);
+        row("B: 5 of 1", B, 1, 2, 0, QByteArray(5, 'x'), 0, arrived);
+        row("B: 1 of 2", B, 2, 2, 0, x1, 300 * kUs, timedOut);
+        row("B: at the limit", B, 1, 2, 0, x1, 2 * kSec, arrived);
+        row("B: 1 ns past the limit", B, 1, 2, 0, x1, 2 * kSec + 1, timedOut);
+        // Timer before count: what arrived after the limit does not rescue the wait.
+        row("B: just past the limit", B, 1, 4, 0, x1, 4 * kSec + 5 * kUs, timedOut);
+        row("B: silent before midnight", B, 1, 4, kBeforeMidnight, none, silent, timedOut);
+        // The ready mark takes text up to the first "U".
+        row("U: alone", U, 1, 4, 0, "U", 200 * kUs, arrived);
+        row("U: others first", U, 1, 4, 0, QByteArray("\x00zq?U", 5), 200 * kUs, arrived);
+        row("U: what follows stays", U, 1, 4, 0, "xUZ!", 200 * kUs, arrived, "Z!");
+        row("U: lower-case u", U, 1, 4, 0, "u", 200 * kUs, timedOut);
+        row("U: at 4 s", U, 1, 4, 0, "U", 4 * kSec, arrived);
+        row("U: after 4 s", U, 1, 4, 0, "U", 4 * kSec + 1000 * kUs, timedOut);
     }
-    // Sleeps between passes instead of spinning through the limit.
-    QVERIFY2(rig.fake.yields + rig.fake.idles < 10, qPrintable(QString::number(rig.fake.yields)));
-    if (form == Form::ReadyMark && outcome == WaitOutcome::Arrived) {
-        rig.fake.yieldOnce();
-        QByteArray rest;
-        while (rig.fake.waiting() > 0)
-            rest += rig.fake.Input();
-        QCOMPARE(rest, unread);
-    }
-}
 
-// Even with the bytes there already, the count waits give the window a turn.
-void TestWaits::bytesAlreadyWaiting_data() {
-    QTest::addColumn<Form>("form");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::addColumn<int>("yieldsAtLeast");
-    QTest::newRow("probe") << Form::Exactly << QByteArray("abcd") << 1;
-    QTest::newRow("count") << Form::AtLeast << QByteArray("ab") << 1;
-    QTest::newRow("mark") << Form::ReadyMark << QByteArray("U") << 0;
-}
+    void limits() {
+        QFETCH(Form, form);
+        QFETCH(int, target);
+        QFETCH(int, seconds);
+        QFETCH(qint64, start);
+        QFETCH(QByteArray, bytes);
+        QFETCH(qint64, arrival);
+        QFETCH(WaitOutcome, outcome);
+        QFETCH(QByteArray, unread);
 
-void TestWaits::bytesAlreadyWaiting() {
-    QFETCH(Form, form);
-    QFETCH(QByteArray, bytes);
-    QFETCH(int, yieldsAtLeast);
+        Rig rig(start);
+        rig.fake.setInputLen(1);
+        if (arrival >= 0)
+            rig.fake.deliverAfter(arrival, bytes);
+        QCOMPARE(rig.run(form, qint16(target), seconds), outcome);
 
-    Rig rig;
-    rig.fake.deliverAfter(0, bytes);
-    rig.fake.yieldOnce();
-    QCOMPARE(rig.fake.waiting(), bytes.size());
-    rig.fake.yields = 0;
-    QCOMPARE(rig.run(form, qint16(bytes.size()), 4), WaitOutcome::Arrived);
-    QVERIFY(rig.fake.yields >= yieldsAtLeast);
-}
-
-void TestWaits::endsEarly_data() {
-    QTest::addColumn<Form>("form");
-    QTest::addColumn<bool>("stop"); // else the device goes away
-    for (const auto &[name, form] :
-         {std::pair{"probe", Form::Exactly}, std::pair{"count", Form::AtLeast},
-          std::pair{"mark", Form::ReadyMark}}) {
-        QTest::addRow("%s: stop", name) << form << true;
-        QTest::addRow("%s: device lost", name) << form << false;
-    }
-}
-
-void TestWaits::endsEarly() {
-    QFETCH(Form, form);
-    QFETCH(bool, stop);
-
-    Rig rig;
-    // The first thing every wait does after it begins is to yield.
-    rig.fake.onTick = [&] {
-        if (rig.fake.yields == 1) {
-            if (stop)
-                rig.view.stop = true;
-            else
-                rig.fake.loseDevice();
+        const qint64 elapsed = rig.fake.nowNs() - start;
+        if (outcome == WaitOutcome::TimedOut) {
+            QVERIFY2(elapsed > seconds * kSec, qPrintable(QString::number(elapsed)));
+            QVERIFY2(elapsed <= seconds * kSec + 20 * kUs, qPrintable(QString::number(elapsed)));
+        } else {
+            QVERIFY(elapsed <= arrival + 100 * kUs); // the mark takes a character a turn
         }
-    };
-    QCOMPARE(rig.run(form, 1, 4), stop ? WaitOutcome::Stopped : WaitOutcome::TimedOut);
-    QCOMPARE(rig.fake.yields, 1);
-    QCOMPARE(rig.fake.idles, 0);
-    QVERIFY(rig.view.log.isEmpty());
-}
+        // Sleeps between passes instead of spinning through the limit.
+        QVERIFY2(rig.fake.yields + rig.fake.idles < 10,
+                 qPrintable(QString::number(rig.fake.yields)));
+        if (form == Form::ReadyMark && outcome == WaitOutcome::Arrived) {
+            rig.fake.yieldOnce();
+            QByteArray rest;
+            while (rig.fake.waiting() > 0)
+                rest += rig.fake.Input();
+            QCOMPARE(rest, unread);
+        }
+    }
 
+    // Even with the bytes there already, the count waits give the window a turn.
+    void bytesAlreadyWaiting_data() {
+        QTest::addColumn<Form>("form");
+        QTest::addColumn<QByteArray>("bytes");
+        QTest::addColumn<int>("yieldsAtLeast");
+        QTest::newRow("probe") << Form::Exactly << QByteArray("abcd") << 1;
+        QTest::newRow("count") << Form::AtLeast << QByteArray("ab") << 1;
+        QTest::newRow("mark") << Form::ReadyMark << QByteArray("U") << 0;
+    }
+
+    void bytesAlreadyWaiting() {
+        QFETCH(Form, form);
+        QFETCH(QByteArray, bytes);
+        QFETCH(int, yieldsAtLeast);
+
+        Rig rig;
+        rig.fake.deliverAfter(0, bytes);
+        rig.fake.yieldOnce();
+        QCOMPARE(rig.fake.waiting(), bytes.size());
+        rig.fake.yields = 0;
+        QCOMPARE(rig.run(form, qint16(bytes.size()), 4), WaitOutcome::Arrived);
+        QVERIFY(rig.fake.yields >= yieldsAtLeast);
+    }
+};
 QTEST_GUILESS_MAIN(TestWaits)
 #include "tst_waits.moc"

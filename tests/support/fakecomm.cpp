@@ -2,114 +2,61 @@
 
 #include <QRandomGenerator>
 
-#include <algorithm>
-
-void FakeComm::deliverAt(qint64 timeNs, const QByteArray &bytes) {
-    if (bytes.isEmpty())
-        return;
-    auto at = std::upper_bound(arrivals_.begin(), arrivals_.end(), timeNs,
-                               [](qint64 t, const Arrival &a) { return t < a.timeNs; });
-    arrivals_.insert(at, Arrival{timeNs, bytes});
-}
-
-void FakeComm::loseDevice() {
-    lost_ = true;
-    arrivals_.clear();
-    clearRx();
-}
-
 void FakeComm::applyEvents() {
     if (loseAtNs && now_ >= *loseAtNs && !lost_)
         loseDevice();
-    if (stallAtNs && now_ >= *stallAtNs)
-        stallOutput = true;
+    stallOutput = stallOutput || (stallAtNs && now_ >= *stallAtNs);
 }
 
-void FakeComm::clearRx() {
-    rx_.clear();
-    rxHead_ = 0;
-}
-
-qsizetype FakeComm::room() const {
-    return std::max<qsizetype>(0, (inBufferSize > 0 ? inBufferSize : 1024) - waiting());
-}
-
-void FakeComm::deliverDue() {
+void FakeComm::tick(qint64 to, qint64 &counter) {
+    now_ = std::max(now_, to);
+    ++counter;
     applyEvents();
-    if (!portOpen())
-        return dropDue();
-    while (!arrivals_.empty() && arrivals_.front().timeNs <= now_) {
-        Arrival &a = arrivals_.front();
-        const qsizetype n = std::min(room(), a.bytes.size() - a.taken);
-        if (n == 0)
-            return; // held back until the program reads
-        if (rxHead_ > 4096 && rxHead_ * 2 > rx_.size()) {
-            rx_.remove(0, rxHead_);
-            rxHead_ = 0;
-        }
-        rx_.append(a.bytes.constData() + a.taken, n);
-        a.taken += n;
-        if (a.taken == a.bytes.size())
-            arrivals_.pop_front();
+    // Beyond the receive buffer's size the controller is held back, as by RTS/CTS.
+    for (auto due = arrivals_.begin(); due != arrivals_.end() && due->first <= now_;) {
+        const qsizetype n = portOpen() ? qMin(inBufferSize - rx_.size(), due->second.size()) : 0;
+        rx_ += due->second.left(n);
+        if (portOpen() && n < due->second.size())
+            return due->second.remove(0, n), onTick ? onTick() : void();
+        due = arrivals_.erase(due);
     }
+    if (onTick)
+        onTick();
 }
 
-void FakeComm::dropDue() {
-    while (!arrivals_.empty() && arrivals_.front().timeNs <= now_)
-        arrivals_.pop_front();
-}
-
-void FakeComm::setSettings(const QString &value) {
-    settings = value;
-    props << QStringLiteral("Settings=") + value;
-}
-
-void FakeComm::setInBufferCount(qint16 count) {
-    if (count == 0)
-        clearRx();
+void FakeComm::idleUntil(qint64 deadlineNs) {
+    qint64 until = deadlineNs;
+    if (!arrivals_.empty() && portOpen() && rx_.size() < inBufferSize)
+        until = std::min(until, arrivals_.begin()->first);
+    for (const std::optional<qint64> &event : {loseAtNs, stallAtNs})
+        if (event && *event > now_)
+            until = std::min(until, *event);
+    tick(until, idles);
 }
 
 bool FakeComm::setPortOpen(bool open) {
     applyEvents();
-    props << QStringLiteral("PortOpen=%1").arg(open ? 1 : 0);
-    clearRx();
-    if (!open) {
-        open_ = false;
-        dropDue();
-        // A controller part-way through a block held back by flow control gives it up.
-        if (!arrivals_.empty() && arrivals_.front().taken > 0)
-            arrivals_.pop_front();
-        return true;
-    }
-    ++openings;
-    if (failOpen || lost_ || openings == failOpening) {
-        openError_ = lost_ ? QStringLiteral("No such file or directory")
-                           : QStringLiteral("Permission denied");
-        return open_ = false;
-    }
-    openError_.clear();
-    open_ = true;
-    dropDue();
-    return true;
-}
-
-QString FakeComm::deviceName() const {
-    return commPort >= 1 ? QStringLiteral("/dev/ttyS%1").arg(commPort - 1) : QString();
+    rx_.clear();
+    arrivals_.erase(arrivals_.begin(), arrivals_.upper_bound(now_)); // due while closed: lost
+    closings += open ? 0 : 1;
+    if (!open || (++openings != failOpening && !lost_))
+        return openError_.clear(), open_ = open, true;
+    openError_ =
+        lost_ ? QStringLiteral("No such file or directory") : QStringLiteral("Permission denied");
+    return open_ = false;
 }
 
 qint16 FakeComm::InBufferCount() {
     // A loss noticed while counting leaves the count stale, as between two real calls.
-    const qint16 count = portOpen() ? qint16(waiting()) : qint16(0);
+    const qint16 count = portOpen() ? qint16(rx_.size()) : qint16(0);
     applyEvents();
     return count;
 }
 
 bool FakeComm::Output(const QByteArray &bytes) {
     applyEvents();
-    if (!portOpen() || stallOutput) {
-        ++refusedOutputs;
-        return false;
-    }
+    if (!portOpen() || stallOutput)
+        return ++refusedOutputs, false;
     writes.append(Write{now_, bytes, settings});
     written.append(bytes);
     if (onOutput)
@@ -119,48 +66,23 @@ bool FakeComm::Output(const QByteArray &bytes) {
 
 QByteArray FakeComm::Input() {
     applyEvents();
-    if (!portOpen())
-        return {};
-    const qsizetype n = inputLen > 0 ? std::min<qsizetype>(inputLen, waiting()) : waiting();
-    QByteArray out(rx_.constData() + rxHead_, n);
-    rxHead_ += n;
+    const QByteArray out = portOpen() ? rx_.left(inputLen > 0 ? inputLen : rx_.size()) : "";
+    rx_.remove(0, out.size());
     return out;
-}
-
-void FakeComm::yieldOnce() {
-    now_ += stepNs;
-    ++yields;
-    deliverDue();
-    if (onTick)
-        onTick();
-}
-
-void FakeComm::idleUntil(qint64 deadlineNs) {
-    qint64 until = deadlineNs;
-    if (!arrivals_.empty() && portOpen() && room() > 0)
-        until = std::min(until, arrivals_.front().timeNs);
-    for (const std::optional<qint64> &event : {loseAtNs, stallAtNs})
-        if (event && *event > now_)
-            until = std::min(until, *event);
-    now_ = std::max(now_, until);
-    ++idles;
-    deliverDue();
-    if (onTick)
-        onTick();
 }
 
 SimLink::SimLink(FakeComm &fake, const QStringList &args, const QByteArray &bytes) : fake_(fake) {
     std::vector<std::string> list;
     for (const QString &arg : args)
         list.push_back(arg.toStdString());
-    sim::ParseResult parsed = sim::parseOptions(list);
-    Q_ASSERT_X(parsed.error.empty(), "SimLink", parsed.error.c_str());
-    options_ = parsed.options;
+    const sim::ParseResult parsed = sim::parseOptions(list);
     std::vector<std::uint8_t> served(bytes.begin(), bytes.end());
     std::string error;
-    if (bytes.isEmpty() && !sim::loadImage(options_, served, error))
-        qFatal("SimLink: %s", error.c_str());
+    if (!parsed.error.empty() ||
+        (bytes.isEmpty() && !sim::loadImage(parsed.options, served, error)))
+        qFatal("SimLink: %s%s", parsed.error.c_str(), error.c_str());
     image = QByteArray(reinterpret_cast<const char *>(served.data()), qsizetype(served.size()));
+    options_ = parsed.options;
     controller_.emplace(options_, std::move(served), *this);
     fake.onOutput = [this](const QByteArray &out) {
         controller_->feed(reinterpret_cast<const std::uint8_t *>(out.constData()),
@@ -169,21 +91,13 @@ SimLink::SimLink(FakeComm &fake, const QStringList &args, const QByteArray &byte
 }
 
 void SimLink::send(const std::uint8_t *data, std::size_t size) {
-    const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     qint64 at = qMax(fake_.nowNs() + replyDelayNs, lastAt_);
-    if (byteGapNs == 0) {
-        fake_.deliverAt(lastAt_ = at, bytes);
-        return;
+    for (std::size_t i = 0; i < size; at += byteGapNs) {
+        const std::size_t n = byteGapNs == 0 ? size : 1; // all at once, or paced byte by byte
+        fake_.deliverAt(lastAt_ = at,
+                        QByteArray(reinterpret_cast<const char *>(data + i), qsizetype(n)));
+        i += n;
     }
-    for (char c : bytes) {
-        fake_.deliverAt(at, QByteArray(1, c));
-        lastAt_ = at;
-        at += byteGapNs;
-    }
-}
-
-void SimLink::storeImage(const std::vector<std::uint8_t> &bytes) {
-    received = QByteArray(reinterpret_cast<const char *>(bytes.data()), qsizetype(bytes.size()));
 }
 
 quint8 xorOf(const QByteArray &bytes) {

@@ -43,11 +43,7 @@ public:
     QString path() const { return path_; }
     int master() const { return master_; }
 
-    void closeMaster() {
-        if (master_ >= 0)
-            ::close(master_);
-        master_ = -1;
-    }
+    void closeMaster() { master_ = master_ >= 0 ? ::close(master_), -1 : -1; }
 
     bool send(const QByteArray &bytes) {
         return ::write(master_, bytes.constData(), size_t(bytes.size())) == ssize_t(bytes.size());
@@ -57,12 +53,8 @@ public:
     QByteArray drain() {
         QByteArray out;
         char buf[4096];
-        for (;;) {
-            const ssize_t n = ::read(master_, buf, sizeof buf);
-            if (n <= 0)
-                break;
+        for (ssize_t n; (n = ::read(master_, buf, sizeof buf)) > 0;)
             out.append(buf, qsizetype(n));
-        }
         return out;
     }
 

@@ -3,44 +3,41 @@
 #include "filecommands.h"
 #include "transferui.h"
 
-#include <QList>
-#include <QString>
+#include <QFileInfo>
+#include <QRegularExpression>
 #include <QStringList>
 #include <functional>
 
 // The view double of the transfers and file commands: shows state as the window would, records
 // every call as a short line ("status:<text>", "min:<n>", "max:<n>", "value:<n>",
 // "config:<text>", "file:<text>", "idle", "busy", "refresh", "warning:<title>|<text>") and
-// answers file dialogs from a script. onCall runs after every call, so checks can run while
-// a command is still going.
+// answers file dialogs from a script. The hooks run after every call (onCall), while the "box"
+// is open (onWarning) and at each repaint, just before a file is touched (onRefresh).
 class RecordingView : public FileUi, public TransferUi {
 public:
     QStringList log;
     bool keepLog = true; // off for long fuzz runs
-    std::function<void()> onCall;
-    std::function<void()> onWarning; // while the "box" is open
-    std::function<void()> onRefresh; // at each repaint, just before a file is touched
-
+    std::function<void()> onCall, onWarning, onRefresh;
     struct FileAnswer {
-        QString path;
-        QString title; // bare file name; derived from path when empty
+        QString path, title; // title: bare file name; from path when empty
     };
     QList<FileAnswer> fileAnswers; // taken front first; none left or an empty path: Cancel
     QStringList dialogs;           // "<title>|<filter>" of each file dialog
-
     qint16 selectedPort = 1;
-    bool stop = false;
-    bool stopSeen = false;  // stopRequested() has answered true
-    int callsAfterStop = 0; // view calls once the stop was seen
-
+    bool stop = false, stopSeen = false; // stopRequested() has answered true
+    int callsAfterStop = 0;              // view calls once the stop was seen
     QString status, configStatus, fileStatus;
     qint64 progressMin = 0, progressMax = 100, progressValue = 0;
     bool busy = false, lastWasIdle = false;
     QStringList warnings; // "<title>|<text>"
 
     QStringList linesWith(const QString &part) const { return log.filter(part); }
-    QList<qint64> progressValues() const; // every "value:" in order
-
+    QList<qint64> progressValues() const { // every "value:" in order
+        QList<qint64> out;
+        for (const QString &line : log.filter(QRegularExpression("^value:")))
+            out << line.mid(6).toLongLong();
+        return out;
+    }
     void setStatus(const QString &text) override { record("status:" + (status = text)); }
     void setProgressMin(qint64 v) override { record("min:" + QString::number(progressMin = v)); }
     void setProgressMax(qint64 v) override { record("max:" + QString::number(progressMax = v)); }
@@ -51,17 +48,46 @@ public:
         record("config:" + (configStatus = text));
     }
     void setFileStatus(const QString &text) override { record("file:" + (fileStatus = text)); }
-    void SetIdleState() override;
-    void SetBusyState() override;
-    QString askSaveFileName(const QString &title, const QString &filter) override;
+    void SetIdleState() override {
+        busy = false;
+        status = QStringLiteral("Waiting for Command");
+        record(QStringLiteral("idle"), true);
+    }
+    void SetBusyState() override { busy = true, record(QStringLiteral("busy")); }
+    QString askSaveFileName(const QString &title, const QString &filter) override {
+        return takeAnswer(title, filter).path;
+    }
     QString askOpenFileName(const QString &title, const QString &filter,
-                            QString *fileTitle) override;
-    void refresh() override;
+                            QString *fileTitle) override {
+        const FileAnswer answer = takeAnswer(title, filter);
+        if (fileTitle)
+            *fileTitle = answer.title;
+        return answer.path;
+    }
+    void refresh() override { record(QStringLiteral("refresh"), false, onRefresh); }
     qint16 GetSelectedPort() override { return selectedPort; }
-    void showWarning(const QString &title, const QString &text) override;
+    void showWarning(const QString &title, const QString &text) override {
+        warnings << title + QLatin1Char('|') + text;
+        record(QStringLiteral("warning:") + warnings.last(), false, onWarning);
+    }
     bool stopRequested() override { return stopSeen = stopSeen || stop; }
 
 private:
-    void record(const QString &line, bool idle = false);
-    FileAnswer takeAnswer(const QString &title, const QString &filter);
+    void record(const QString &line, bool idle = false, const std::function<void()> &hook = {}) {
+        callsAfterStop += stopSeen ? 1 : 0;
+        lastWasIdle = idle;
+        if (keepLog)
+            log << line;
+        if (onCall)
+            onCall();
+        if (hook)
+            hook();
+    }
+    FileAnswer takeAnswer(const QString &title, const QString &filter) {
+        dialogs << title + QLatin1Char('|') + filter;
+        FileAnswer answer = fileAnswers.isEmpty() ? FileAnswer{} : fileAnswers.takeFirst();
+        if (answer.title.isEmpty() && !answer.path.isEmpty())
+            answer.title = QFileInfo(answer.path).fileName();
+        return answer;
+    }
 };

@@ -1,7 +1,6 @@
 #pragma once
 
-// A window holding an image, with a controller on Com 1, for driving the transfers over
-// simulated time.
+// The transfers over simulated time, with the window's view recorded.
 
 #include "fakecomm.h"
 #include "recordingview.h"
@@ -15,13 +14,12 @@ inline const QString kBadChecksum = QStringLiteral("ERROR Message|Error : Bad Ch
 inline constexpr qint64 kSec = FakeComm::kSec;
 inline constexpr qint64 kMs = FakeComm::kMs;
 
+// A window holding an image, with a controller on Com 1.
 struct Rig {
-    explicit Rig(const QByteArray &held = QByteArrayLiteral("old"), qint16 type = 0) {
-        image.ConfigData = QByteArray(1, '\0') + held;
-        image.ConfigLength = qint32(held.size());
-        image.ControllerType = type;
+    explicit Rig(const QByteArray &held = "old", qint16 type = 0) {
+        image = {QByteArray(1, '\0') + held, qint32(held.size()), type};
         kept = image;
-        view.configStatus = QStringLiteral("old");
+        view.configStatus = "old";
     }
     FakeComm fake;
     RecordingView view;
@@ -38,13 +36,11 @@ struct Rig {
     }
     void checkEndedIdle() const {
         QVERIFY(!fake.portOpen());
-        QCOMPARE(fake.props.last(), QStringLiteral("PortOpen=0"));
         QCOMPARE(view.log.last(), QStringLiteral("idle"));
         QCOMPARE(view.status, QStringLiteral("Waiting for Command"));
         QVERIFY(view.progressValues().isEmpty() || view.progressValues().last() == 0);
     }
-    // What a Restore must leave as it was.
-    void checkImageUntouched() const {
+    void checkImageUntouched() const { // what a Restore must leave as it was
         QCOMPARE(image.ConfigData, kept.ConfigData);
         QCOMPARE(image.ConfigLength, kept.ConfigLength);
         QCOMPARE(image.ControllerType, kept.ControllerType);

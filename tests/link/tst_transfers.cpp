@@ -1,0 +1,421 @@
+// Backup and Restore against the simulator's controller over simulated time.
+#include "transferrig.h"
+
+#include <QtTest>
+
+namespace {
+const QString kWrongLength = QStringLiteral("ERROR Message|Error : Incorrect File Length");
+constexpr qint64 k2 = kSecondGenerationLength;
+const QByteArray kRequest2("R\x00\xD8\x02\x00", 5); // "R" and 186368, least significant first
+
+QStringList warned(const QString &warning) {
+    return warning.isEmpty() ? QStringList() : QStringList{warning};
+}
+QList<qint64> steps(qint64 last, qint64 step) {
+    QList<qint64> values;
+    for (qint64 v = 0; v <= last; v += step)
+        values << v;
+    return values << 0;
+}
+
+} // namespace
+
+class TestTransfers : public QObject {
+    Q_OBJECT
+private slots:
+    void backup1_data() {
+        QTest::addColumn<QStringList>("sim"); // the controller's faults, as simulator options
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<int>("length");
+        QTest::addColumn<QString>("configStatus");
+        const auto row = [](const char *name, const QStringList &sim, const QString &warning,
+                            const QByteArray &written, int length, const char *configStatus) {
+            QTest::newRow(name) << sim << warning << written << length << configStatus;
+        };
+        const QString badLength = QStringLiteral(
+            "ERROR Message|Error : Controller announced an invalid length (%1 bytes)");
+        // 10000 = 0x2710: the length's bytes are read least significant first.
+        row("checksum matches", {"--generate=10000"}, {}, "BU" + QByteArray(10000, 'A'), 10000,
+            "10000 bytes");
+        row("checksum differs", {"--bad-checksum"}, kBadChecksum, "BUAAA", 3, "3 bytes");
+        row("no checksum", {"--silent-at=checksum"}, kNoResponse, "BUAAA", 3, "3 bytes");
+        row("byte 2 missing", {"--stop-after=1"}, kNoResponse, "BUA", 0, "Empty");
+        row("length 0", {"--length=0"}, "Error|Bad File System", "B", 0, "Empty");
+        row("length 2^31", {"--length=2147483648"}, badLength.arg(2147483648LL), "B", 0, "Empty");
+        // Anything but exactly four bytes makes it a second-generation controller, here silent.
+        row("3-byte probe reply", {"--short-probe"}, kNoResponse, "B@?", 0, "Empty");
+        row("5-byte probe reply", {"--long-probe"}, kNoResponse, "B@?", 0, "Empty");
+    }
+    void backup1() {
+        QFETCH(QStringList, sim);
+        QFETCH(QString, warning);
+        QFETCH(QByteArray, written);
+        QFETCH(int, length);
+        QFETCH(QString, configStatus);
+        Rig rig;
+        SimLink controller(rig.fake, sim, length == 10000 ? QByteArray() : "abc");
+        rig.transfers.mnuBackup_Click();
+
+        QCOMPARE(rig.view.warnings, warned(warning));
+        QCOMPARE(rig.fake.written, written);
+        QCOMPARE(rig.image.ControllerType, qint16(written.contains('@') ? 2 : 1));
+        QCOMPARE(rig.image.ConfigLength, length);
+        QCOMPARE(rig.view.configStatus, configStatus);
+        rig.checkEndedIdle();
+        if (written == "B")
+            QCOMPARE(rig.image.ConfigData, QByteArray("\0old", 4));
+        if (length > 0) { // the bar moves at every byte, and the image is what was served
+            QCOMPARE(rig.image.ConfigData, QByteArray(1, '\0') + controller.image);
+            QCOMPARE(rig.view.progressValues(), steps(length - 1, 1));
+            QCOMPARE(rig.view.linesWith("status:Uploading"),
+                     {"status:Uploading Controller Configuration (" + configStatus + ")"});
+        }
+        // A failure's box comes after the status line has gone back to idle.
+        if (!warning.isEmpty() && warning != kBadChecksum)
+            QCOMPARE(rig.view.log.at(rig.view.log.indexOf("warning:" + warning) - 1),
+                     QStringLiteral("status:Waiting for Command"));
+    }
+
+    void backup2_data() {
+        QTest::addColumn<QStringList>("sim");
+        QTest::addColumn<QByteArray>("probeReply"); // what answers "B" before the stream
+        QTest::addColumn<qint64>("byteGapNs");
+        QTest::addColumn<qint64>("taken"); // bytes taken before the two-second limit; -1 all
+        QTest::newRow("full stream") << QStringList() << QByteArray() << 0LL << -1LL;
+        QTest::newRow("3 bytes answer the probe")
+            << QStringList() << QByteArray("abc") << 0LL << -1LL;
+        QTest::newRow("paced at 9600 baud") << QStringList() << QByteArray() << 1041667LL << -1LL;
+        // Each byte is taken only once the next one is there.
+        QTest::newRow("exactly 186368 bytes")
+            << QStringList{"--trailing=0"} << QByteArray() << 0LL << k2 - 1;
+        QTest::newRow("no reply to @?")
+            << QStringList{"--stop-after=0"} << QByteArray() << 0LL << 0LL;
+        // No checksum guards this stream: bytes in front of it shift the whole image unnoticed.
+        QTest::newRow("garbage before the stream")
+            << QStringList{"--garbage=xy"} << QByteArray() << 0LL << -1LL;
+    }
+    void backup2() {
+        QFETCH(QStringList, sim);
+        QFETCH(QByteArray, probeReply);
+        QFETCH(qint64, byteGapNs);
+        QFETCH(qint64, taken);
+        Rig rig;
+        SimLink controller(rig.fake, QStringList{"--generation=2"} + sim);
+        controller.byteGapNs = byteGapNs;
+        rig.onOutput([&](const QByteArray &bytes) {
+            if (bytes == "B")
+                rig.fake.deliverAfter(kMs, probeReply);
+        });
+        // When the last wait for a byte began (to within one yield), and when the box came.
+        qint64 lastWaitBegan = 0, boxAt = 0;
+        qsizetype logSize = 0;
+        rig.fake.onTick = [&] {
+            if (rig.view.log.size() != logSize) {
+                logSize = rig.view.log.size();
+                lastWaitBegan = rig.fake.nowNs() - rig.fake.stepNs;
+            }
+        };
+        rig.view.onWarning = [&] { boxAt = rig.fake.nowNs(); };
+        rig.transfers.mnuBackup_Click();
+
+        QCOMPARE(rig.image.ControllerType, qint16(2));
+        QCOMPARE(rig.fake.written, QByteArray("B@?"));
+        QCOMPARE(rig.fake.writes.last().settings, QStringLiteral("9600,N,8,1"));
+        QCOMPARE(rig.view.progressMax, k2);
+        QCOMPARE(rig.view.linesWith("status:Uploading"),
+                 {"status:Uploading Controller Configuration (186368 bytes)"});
+        QCOMPARE(rig.image.ConfigData.size(), k2 + 1);
+        const QList<qint64> values = rig.view.progressValues();
+        rig.checkEndedIdle();
+        QCOMPARE(rig.view.warnings, warned(taken < 0 ? "" : kNoResponse));
+        if (taken < 0) {
+            QCOMPARE(rig.image.ConfigLength, k2);
+            QCOMPARE(rig.image.ConfigData.mid(1),
+                     (QByteArray(sim.isEmpty() ? "" : "xy") + controller.image).left(k2));
+            QCOMPARE(rig.view.configStatus, QStringLiteral("186368 bytes"));
+            QCOMPARE(values, steps(k2 - 1, 1));
+        } else {
+            QCOMPARE(rig.image.ConfigLength, 0);
+            QCOMPARE(rig.view.configStatus, QStringLiteral("Empty")); // nothing held any more
+            QCOMPARE(rig.image.ConfigData.mid(1),
+                     controller.image.left(taken) + QByteArray(k2 - taken, 0));
+            QCOMPARE(values.at(values.size() - 2), taken);
+            // Each byte has two seconds from the moment the one before it was taken.
+            QVERIFY(boxAt - lastWaitBegan > 2 * kSec);
+            QVERIFY(boxAt - lastWaitBegan < 2 * kSec + 2 * rig.fake.stepNs);
+        }
+    }
+
+    void restore1_data() {
+        QTest::addColumn<QStringList>("sim");
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<QList<qint64>>("values"); // empty: not checked
+        QTest::newRow("1 byte") << QStringList() << QByteArray("a") << "" << QList<qint64>{0, 0};
+        QTest::newRow("XOR 0, reply 0x00")
+            << QStringList() << QByteArray("\x5A\x5A") << "" << QList<qint64>();
+        // The bar steps by 1 from 19 bytes, by 2 from 56.
+        QTest::newRow("18 bytes") << QStringList() << randomBytes(18) << "" << steps(17, 1);
+        QTest::newRow("55 bytes") << QStringList() << randomBytes(55) << "" << steps(54, 1);
+        QTest::newRow("56 bytes") << QStringList() << randomBytes(56) << "" << steps(55, 2);
+        QTest::newRow("checksum differs") << QStringList{"--bad-checksum"} << QByteArray("abc")
+                                          << kBadChecksum << QList<qint64>();
+        QTest::newRow("others before U") << QStringList{"--u-prefix=#u?", "--garbage=x"}
+                                         << QByteArray("abc") << "" << QList<qint64>();
+        QTest::newRow("silent after image") << QStringList{"--silent-at=restore-checksum"}
+                                            << QByteArray("abc") << kNoResponse << QList<qint64>();
+        // Without a "U" the controller counts as second-generation, which takes only 186368.
+        QTest::newRow("silent at U") << QStringList{"--silent-at=u-reply"} << QByteArray("abc")
+                                     << kWrongLength << QList<qint64>();
+    }
+    void restore1() {
+        QFETCH(QStringList, sim);
+        QFETCH(QByteArray, image);
+        QFETCH(QString, warning);
+        QFETCH(QList<qint64>, values);
+        Rig rig(image, 1);
+        SimLink controller(rig.fake, sim);
+        rig.transfers.mnuRestore_Click();
+
+        QCOMPARE(rig.view.warnings, warned(warning));
+        const bool handedOver = warning == kWrongLength; // nothing after the length
+        const QByteArray written =
+            "R" + littleEndian32(quint32(image.size())) + (handedOver ? "" : image);
+        QCOMPARE(rig.fake.written, written);
+        QCOMPARE(rig.fake.writes.size(), written.size()); // every byte a write of its own
+        QCOMPARE(rig.fake.openings, 1);
+        QCOMPARE(controller.received, handedOver ? QByteArray() : image);
+        rig.checkEndedIdle();
+        rig.checkImageUntouched();
+        if (values.isEmpty())
+            return;
+        QCOMPARE(rig.view.progressMax, image.size() - 1);
+        QCOMPARE(rig.view.progressValues(), values);
+        QCOMPARE(rig.view.linesWith("status:"),
+                 QStringList({"status:Initiating Restore with Controller",
+                              QStringLiteral("status:Downloading Controller Configuration (%1 "
+                                             "bytes)")
+                                  .arg(image.size()),
+                              "status:Validating Checksum", "status:Waiting for Command"}));
+    }
+
+    void restore2_data() {
+        QTest::addColumn<QStringList>("sim");
+        QTest::addColumn<QByteArray>("image");
+        QTest::addColumn<QString>("warning");
+        QTest::addColumn<int>("checksum"); // -1: nothing after "@M"
+        const QByteArray random = randomBytes(k2, 7);
+        QByteArray only5A(k2, '\0');
+        only5A[1000] = '\x5A';
+        const auto row = [](const char *name, const QStringList &sim, const QByteArray &image,
+                            const QString &warning, int checksum) {
+            QTest::newRow(name) << (QStringList{"--generation=2"} + sim) << image << warning
+                                << checksum;
+        };
+        row("accepted", {}, random, {}, xorOf(random));
+        row("only 0x5A", {}, only5A, {}, 0x5A);
+        row("answer Y, rejected", {"--m-answer=59", "--verdict=4E"}, random, kBadChecksum,
+            xorOf(random));
+        row("verdict 0x00", {"--m-answer=00", "--verdict=00"}, random, kBadChecksum, xorOf(random));
+        row("no verdict", {"--silent-at=verdict"}, random, kNoResponse, xorOf(random));
+        row("no answer to @M", {"--silent-at=m-answer"}, random, kNoResponse, -1);
+        row("186367 bytes", {}, random.left(186367), kWrongLength, -1);
+        row("186369 bytes", {}, random + "x", kWrongLength, -1);
+    }
+    void restore2() {
+        QFETCH(QStringList, sim);
+        QFETCH(QByteArray, image);
+        QFETCH(QString, warning);
+        QFETCH(int, checksum);
+        Rig rig(image, 1);
+        SimLink controller(rig.fake, sim);
+        rig.transfers.mnuRestore_Click();
+
+        QCOMPARE(rig.view.warnings, warned(warning));
+        rig.checkEndedIdle();
+        rig.checkImageUntouched();
+        const bool full = image.size() == k2 && checksum >= 0;
+        QCOMPARE(rig.fake.written, image.size() != k2 ? "R" + littleEndian32(quint32(image.size()))
+                                   : full             ? kRequest2 + "@M@!" + image + char(checksum)
+                                                      : kRequest2 + "@M");
+        QCOMPARE(rig.fake.writes.last().settings,
+                 QString(image.size() == k2 ? "9600,N,8,1" : "57600,N,8,1"));
+        if (!full)
+            return;
+        QCOMPARE(controller.received, image);
+        // The commands go whole, each image byte and the checksum on its own.
+        QCOMPARE(rig.fake.writes.size(), 5 + 2 + k2 + 1);
+        QCOMPARE(rig.view.progressValues(), steps(181332, 5037));
+    }
+
+    void interrupted_data() {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<int>("generation");
+        QTest::addColumn<int>("at"); // Backup: progress value (-1 probe); Restore: writes
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<int>("length"); // what a Backup leaves held
+        const auto row = [](const char *name, bool backup, int generation, int at,
+                            const char *fault, int length = 0) {
+            QTest::newRow(name) << backup << generation << at << fault << length;
+        };
+        row("Backup: stop in probe", true, 1, -1, "stop", 3);
+        row("Backup: stop in upload", true, 1, 50, "stop");
+        row("Backup: stop in stream", true, 2, 500, "stop");
+        row("Backup: lost in probe", true, 1, -1, "lost", 3);
+        row("Backup: lost in upload", true, 1, 50, "lost");
+        row("Backup: lost in stream", true, 2, 500, "lost");
+        row("Restore: stop in probe", false, 1, 5, "stop");
+        row("Restore: stop in download", false, 1, 500, "stop");
+        row("Restore: stop in 2nd-gen download", false, 2, 500, "stop");
+        row("Restore: lost in probe", false, 2, 5, "lost");
+        row("Restore: lost in 2nd-gen download", false, 2, 500, "lost");
+        row("Restore: lost after last byte", false, 1, 5 + k2, "lost");
+        row("Restore: stalled in download", false, 1, 500, "stall");
+        row("Restore: stalled before checksum", false, 2, 7 + k2, "stall");
+    }
+    void interrupted() {
+        QFETCH(bool, backup);
+        QFETCH(int, generation);
+        QFETCH(int, at);
+        QFETCH(QString, fault);
+        QFETCH(int, length);
+        Rig rig(backup ? QByteArray("old") : randomBytes(k2), backup ? 0 : 1);
+        QStringList sim{QStringLiteral("--generation=%1").arg(generation)};
+        if (backup)
+            sim << (generation == 1 ? "--generate=100" : "--trailing=1");
+        SimLink controller(rig.fake, sim);
+        controller.byteGapNs = backup ? kMs : 0;
+        qsizetype logAtStop = -1, writesAtStop = -1;
+        const auto strike = [&] {
+            logAtStop = rig.view.log.size();
+            writesAtStop = rig.fake.writes.size();
+            if (fault == "stop")
+                rig.view.stop = true;
+            else if (fault == "lost")
+                rig.fake.loseDevice();
+            else
+                rig.fake.stallOutput = true;
+        };
+        if (backup)
+            rig.fake.onTick = [&] {
+                if (writesAtStop < 0 &&
+                    (at < 0 ? !rig.fake.writes.isEmpty() : rig.view.progressValue >= at))
+                    strike();
+            };
+        else
+            rig.onOutput([&](const QByteArray &) {
+                if (rig.fake.writes.size() == at)
+                    strike();
+            });
+        backup ? rig.transfers.mnuBackup_Click() : rig.transfers.mnuRestore_Click();
+        QVERIFY(writesAtStop > 0);
+        QCOMPARE(rig.fake.writes.size(), writesAtStop);
+        QCOMPARE(rig.fake.refusedOutputs, fault == "stall" ? 1 : 0);
+        QCOMPARE(rig.view.warnings, warned(fault == "stop" ? "" : kNoResponse));
+        QVERIFY(!rig.fake.portOpen());
+        if (fault == "stop")
+            QCOMPARE(rig.view.log.size(), logAtStop); // not a single view call after the stop
+        else
+            rig.checkEndedIdle();
+        if (backup)
+            QCOMPARE(rig.image.ConfigLength, length);
+        else
+            rig.checkImageUntouched();
+    }
+
+    void openFailure_data() {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<int>("failing"); // which opening fails
+        QTest::addColumn<QByteArray>("written");
+        QTest::addColumn<QString>("text");
+        const QString denied = QStringLiteral("Error : Cannot open Com %1 (/dev/ttyS%2): "
+                                              "Permission denied");
+        QTest::newRow("Backup, Com 2") << true << 2 << 1 << QByteArray() << denied.arg(2).arg(1);
+        QTest::newRow("Backup, no port chosen")
+            << true << 0 << 1 << QByteArray() << "Error : Cannot open Com 0: Permission denied";
+        // The second opening hands over to the second generation.
+        QTest::newRow("Backup, second set-up")
+            << true << 4 << 2 << QByteArray("B") << denied.arg(4).arg(3);
+        QTest::newRow("Restore start") << false << 3 << 1 << QByteArray() << denied.arg(3).arg(2);
+        QTest::newRow("Restore, second generation")
+            << false << 3 << 2 << kRequest2 << denied.arg(3).arg(2);
+    }
+    void openFailure() {
+        QFETCH(bool, backup);
+        QFETCH(int, port);
+        QFETCH(int, failing);
+        QFETCH(QByteArray, written);
+        QFETCH(QString, text);
+        Rig rig(backup ? QByteArray("old") : QByteArray(k2, '\x11'), backup ? 0 : 1);
+        rig.view.selectedPort = qint16(port);
+        rig.fake.failOpening = failing;
+        backup ? rig.transfers.mnuBackup_Click() : rig.transfers.mnuRestore_Click();
+
+        QCOMPARE(rig.fake.written, written);
+        QStringList tail{"status:Waiting for Command", "warning:ERROR Message|" + text, "idle"};
+        if (backup && !written.isEmpty()) // the old image is gone already: nothing held or shown
+            tail = QStringList{tail[0], tail[1], "config:Empty", "value:0", tail[2]};
+        // Not even busy when the first opening fails.
+        QCOMPARE(backup && written.isEmpty() ? rig.view.log
+                                             : rig.view.log.mid(rig.view.log.size() - tail.size()),
+                 tail);
+        rig.checkEndedIdle();
+        if (!backup)
+            return rig.checkImageUntouched();
+        // The old image is kept unless the second generation had already replaced it.
+        QCOMPARE(rig.image.ConfigLength, failing == 2 ? 0 : 3);
+        QCOMPARE(rig.image.ControllerType, qint16(failing == 2 ? 2 : 0));
+    }
+
+    // A length beyond the bytes held is never sent: nothing would back it.
+    void imageShorterThanLength() {
+        Rig rig("abc", 1);
+        rig.image.ConfigLength = rig.kept.ConfigLength = 10;
+        rig.transfers.mnuRestore_Click();
+        QCOMPARE(rig.fake.openings, 0);
+        QCOMPARE(rig.view.log, QStringList{"idle"});
+        rig.checkImageUntouched();
+    }
+
+    void replyWaitsForTheLine_data() {
+        QTest::addColumn<int>("generation");
+        QTest::addColumn<qint64>("drainNs");
+        QTest::addColumn<qint64>("replyNs"); // after the last byte went out; -1: never
+        QTest::addColumn<bool>("answered");
+        QTest::newRow("line drained, late reply") << 1 << 0LL << 4500 * kMs << false;
+        QTest::newRow("reply while the line drains") << 1 << 10 * kSec << 12 * kSec << true;
+        QTest::newRow("reply after drain and limit") << 1 << 10 * kSec << 14500 * kMs << false;
+        QTest::newRow("verdict while the line drains") << 2 << 10 * kSec << 13 * kSec << true;
+        QTest::newRow("no verdict at all") << 2 << 10 * kSec << -1LL << false;
+    }
+    // The system queues bytes beyond the transmit buffer; the reply to the image can come only
+    // once the line has carried them, so the limit counts from then.
+    void replyWaitsForTheLine() {
+        QFETCH(int, generation);
+        QFETCH(qint64, drainNs);
+        QFETCH(qint64, replyNs);
+        QFETCH(bool, answered);
+        Rig rig(randomBytes(generation == 2 ? k2 : 300), 1);
+        SimLink controller(rig.fake, {QStringLiteral("--generation=%1").arg(generation),
+                                      replyNs < 0 ? "--silent-at=verdict" : "--quiet"});
+        rig.onOutput([&](const QByteArray &) { // only the reply to the image is late
+            controller.replyDelayNs = rig.fake.written.size() > 7 ? replyNs : kMs;
+        });
+        rig.fake.drainNs = drainNs;
+        qint64 lastWriteNs = -1, warnedNs = -1;
+        rig.view.onWarning = [&] {
+            lastWriteNs = rig.fake.writes.last().timeNs;
+            warnedNs = rig.fake.nowNs();
+        };
+        rig.transfers.mnuRestore_Click();
+        QCOMPARE(rig.view.warnings, warned(answered ? "" : kNoResponse));
+        if (!answered)
+            QVERIFY(warnedNs - lastWriteNs > drainNs + 4 * kSec);
+        rig.checkEndedIdle();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestTransfers)
+#include "tst_transfers.moc"
