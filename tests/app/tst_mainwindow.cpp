@@ -1,17 +1,16 @@
+// The window as a user meets it: what it shows, what it keeps between runs, its file dialogs,
+// file label and pictures, and the question before an unsaved backup is replaced.
+#include "artwork.h"
+#include "dialogs.h"
 #include "frmabout.h"
+#include "placement.h"
 #include "windowtest.h"
 
-#include <QDir>
 #include <QFileDialog>
-#include <QGroupBox>
 #include <QListView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QStatusTipEvent>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QToolBar>
-#include <memory>
 
 namespace {
 
@@ -41,14 +40,19 @@ class MainWindowTest : public QObject {
         window_ = std::make_unique<frmMain>(dialogs_.get());
         // The machine's own ports never show in these tests.
         window_->setPortInventory([] {
-            SerialPortEntry e;
-            e.device = QStringLiteral("/dev/ttyS2");
-            e.description = QStringLiteral("Test port");
-            return QList<SerialPortEntry>{e};
+            return QList<SerialPortEntry>{{"/dev/ttyS2", "Test port", {}, {}, 0, 0, {}}};
         });
         window_->Form_Load();
         window_->show();
         return *window_;
+    }
+    // Holds `bytes` as a Backup (unsaved) or an Open leaves them.
+    static void hold(frmMain &w, const QByteArray &bytes, qint16 type, bool unsaved) {
+        w.image.ConfigData = QByteArray(1, '\0') + bytes;
+        w.image.ConfigLength = qint32(bytes.size());
+        w.image.ControllerType = type;
+        w.image.unsavedBackup = unsaved;
+        w.SetIdleState();
     }
 
 private slots:
@@ -56,6 +60,8 @@ private slots:
     void initTestCase() {
         if (qEnvironmentVariableIsEmpty("XDG_CONFIG_HOME"))
             qputenv("XDG_CONFIG_HOME", QFile::encodeName(dir_.filePath("config")));
+        // A Backup that goes ahead ends at once with the port's box.
+        qputenv("STOWLINE_COM1", "/dev/stowline-no-such-device");
     }
     void init() {
         const QString path = settingsStore().fileName();
@@ -133,10 +139,9 @@ private slots:
         QTest::addColumn<QByteArray>("contents");
         QTest::addColumn<int>("port"); // the one port marked at load; 0: none
         QTest::addColumn<QPoint>("position");
-        const QByteArray stored =
-            "[Settings]\nMainLeft=1500\nMainTop=3000\nMainWidth=6000\n"
-            "MainHeight=3855\nCom1=False\nCom2=False\nCom3=True\nCom4=False\n"
-            "VerifyAfterRestore=True\n";
+        const QByteArray stored = "[Settings]\nMainLeft=1500\nMainTop=3000\nMainWidth=6000\n"
+                                  "MainHeight=3855\nCom1=False\nCom2=False\nCom3=True\nCom4=False\n"
+                                  "VerifyAfterRestore=True\n";
         const QPoint defaults(67, 67), placed(100, 200);
         QTest::newRow("empty store") << QByteArray() << 1 << defaults;
         QTest::newRow("stored") << stored << 3 << placed;
@@ -148,11 +153,6 @@ private slots:
         QTest::newRow("values that are no numbers or truths")
             << QByteArray("[Settings]\nMainLeft=left\nMainTop=\nMainWidth=12abc\nMainHeight=--1\n"
                           "Com1=maybe\nCom2=\x01\x02\nCom3=yes please\nCom4=\n")
-            << 1 << defaults;
-        QTest::newRow("binary junk") << randomBytes(4096, 51) << 1 << defaults;
-        QTest::newRow("numbers beyond any screen")
-            << QByteArray("[Settings]\nMainLeft=2e37\nMainTop=-2e37\nMainWidth=3e38\n"
-                          "MainHeight=-3e38\n")
             << 1 << defaults;
         QTest::newRow("negative size, far off screen")
             << QByteArray("[Settings]\nMainLeft=30000000\nMainTop=1500\nMainWidth=-30000000\n"
@@ -224,64 +224,193 @@ private slots:
         w.mnuFile->hide();
     }
 
-    // Open and Save on real files, through the toolbar.
-    void openThenSaveIsByteIdentical() {
-        const QByteArray bytes = randomBytes(kSecondGenerationLength);
-        const QString source = dir_.filePath(QStringLiteral("image.SAV"));
-        const QString target = dir_.filePath(QStringLiteral("copy.SAV"));
-        QVERIFY(writeAll(source, bytes));
+    // Save offers the generation's own files first and adds its extension to a bare name; Open
+    // also offers all files; both open where the last file was chosen, also in the next run.
+    void fileDialogsRememberTheFolder() {
+        const QString folder = dir_.filePath("sub");
+        QVERIFY(QDir().mkpath(folder));
         frmMain &w = load();
-        dialogs_->fileAnswers << source << target;
-        w.tbToolBar_ButtonClick(w.OpenButton);
-        QCOMPARE(w.ConfigStatus->text(), QStringLiteral("186368 bytes"));
-        QCOMPARE(w.FileStatus->text(), source.right(60));
-        w.tbToolBar_ButtonClick(w.SaveButton);
-        QCOMPARE(readAll(target), bytes);
-        checkIdle(w);
+        hold(w, randomBytes(1000), 2, true);
+        dialogs_->fileAnswers << folder + "/plain";
+        w.SaveButton->trigger();
+        QCOMPARE(readAll(folder + "/plain.SAV"), heldImage(w));
+        QCOMPARE(filterExtension(dialogs_->asked.first().section('|', 1)), QStringLiteral("SAV"));
+        w.mnuOpen->trigger(); // cancelled
+        QVERIFY(dialogs_->asked.last().endsWith(";;All files (*)"));
+        w.close();
+        load().OpenButton->trigger();
+        QCOMPARE(dialogs_->folders, QStringList({QString(), folder, folder}));
     }
 
-    void fileDialogMatchesAnyLetterCase() {
-        for (const char *name : {"a.ccf", "b.CCF", "c.Ccf", "d.txt"})
+    // Qt's own dialog lists a pattern's files in any letter case and adds the first
+    // filter's extension to a bare name.
+    void qtFileDialog() {
+        for (const char *name : {"a.sav", "b.SAV", "c.Sav", "d.txt"})
             QVERIFY(writeAll(dir_.filePath(QLatin1String(name)), "x"));
-        QFileDialog dialog(nullptr, QStringLiteral("Open"), dir_.path(),
-                           toQtNameFilters(QStringLiteral("Files (*.CCF) | *.CCF")));
-        prepareFileDialog(dialog, false);
+        QFileDialog dialog(nullptr, QStringLiteral("Save"), dir_.path(),
+                           toQtNameFilters("Files (*.SAV) | *.SAV|Files (*.CCF) | *.CCF"));
+        prepareFileDialog(dialog, true);
+        QCOMPARE(dialog.defaultSuffix(), QStringLiteral("SAV"));
+        QCOMPARE(filterExtension("All files (*)"), QString());
         dialog.show();
         auto *view = dialog.findChild<QListView *>(QStringLiteral("listView"));
         QVERIFY(view);
-        QStringList shown;
-        QTRY_VERIFY_WITH_TIMEOUT(
-            [&] {
-                shown.clear();
-                const QModelIndex root = view->rootIndex();
-                for (int r = 0; r < view->model()->rowCount(root); ++r)
-                    shown << view->model()->index(r, 0, root).data().toString();
-                return shown.contains("a.ccf");
-            }(),
-            5000);
-        shown.sort();
-        QCOMPARE(shown.filter(QRegularExpression("^[a-d]\\.")),
-                 QStringList({"a.ccf", "b.CCF", "c.Ccf"}));
+        const auto listed = [view] {
+            QStringList shown;
+            for (int r = 0; r < view->model()->rowCount(view->rootIndex()); ++r)
+                shown << view->model()->index(r, 0, view->rootIndex()).data().toString();
+            shown.sort();
+            return shown.filter(QRegularExpression("^[a-d]\\."));
+        };
+        QTRY_COMPARE_WITH_TIMEOUT(listed(), QStringList({"a.sav", "b.SAV", "c.Sav"}), 5000);
         dialog.reject();
     }
 
-    void aboutShowsVersionAndCloses_data() {
-        QTest::addColumn<int>("key");
-        QTest::newRow("Enter") << int(Qt::Key_Return);
-        QTest::newRow("Esc") << int(Qt::Key_Escape);
+    // The label reads the path's last 60 characters, paints the whole file name, and names
+    // the full path in its tooltip.
+    void fileLabel_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("width"); // 0: as designed
+        QTest::addColumn<bool>("elided");
+        const QString longName = QString(70, QLatin1Char('n')) + ".CCF";
+        QTest::newRow("short name, design width") << "a.CCF" << 0 << true;
+        QTest::newRow("name of 74 characters, wide label") << longName << 2000 << false;
+        QTest::newRow("name wider than the label") << longName << 120 << true;
     }
-    void aboutShowsVersionAndCloses() {
-        QFETCH(int, key);
+    void fileLabel() {
+        QFETCH(QString, name);
+        QFETCH(int, width);
+        QFETCH(bool, elided);
+        frmMain &w = load();
+        if (width)
+            w.FileStatus->setFixedWidth(width);
+        const QString path = QDir::tempPath() + "/" + QString(40, QLatin1Char('d')) + "/" +
+                             QString(40, QLatin1Char('e')) + "/" + name;
+        w.setFilePath(path);
+        QCOMPARE(w.FileStatus->text(), path.right(60));
+        QCOMPARE(w.FileStatus->accessibleName(), path.right(60));
+        QCOMPARE(w.FileStatus->toolTip(), QDir::toNativeSeparators(path));
+        const QString shown = w.FileStatus->shownText();
+        QCOMPARE(shown.startsWith(QChar(0x2026)), elided);
+        if (name.size() < 20 || !elided)
+            QVERIFY2(shown.endsWith(name), qPrintable(shown));
+        QVERIFY(w.FileStatus->fontMetrics().horizontalAdvance(shown) <=
+                w.FileStatus->contentsRect().width());
+        w.setFileStatus("None");
+        QCOMPARE(w.FileStatus->shownText(), QStringLiteral("None"));
+        QCOMPARE(w.FileStatus->toolTip(), QString());
+    }
+
+    void titleBarReachable_data() {
+        QTest::addColumn<QRect>("frame");
+        QTest::addColumn<bool>("reachable");
+        // Two screens side by side, 1280 x 800 and 1024 x 768.
+        QTest::newRow("title bar above the screens") << QRect(100, -30, 390, 257) << false;
+        QTest::newRow("20 pixels of it") << QRect(100, -10, 390, 257) << true;
+        QTest::newRow("only 99 pixels at the right edge") << QRect(2205, 100, 390, 257) << false;
+        QTest::newRow("100 pixels at the right edge") << QRect(2204, 100, 390, 257) << true;
+        QTest::newRow("body on screen, title bar below it") << QRect(100, 790, 390, 257) << false;
+        QTest::newRow("under the second screen") << QRect(1400, 770, 390, 257) << false;
+        QTest::newRow("no width") << QRect(100, 100, 0, 257) << false;
+    }
+    void titleBarReachable() {
+        QFETCH(QRect, frame);
+        QFETCH(bool, reachable);
+        const QList<QRect> screens{QRect(0, 0, 1280, 800), QRect(1280, 0, 1024, 768)};
+        QCOMPARE(::titleBarReachable(frame, 30, screens), reachable);
+    }
+
+    // The maker's name ends inside the badge, and a disabled button's picture is grey and
+    // faded, at both scales.
+    void pictures() {
+        for (int dpr : {1, 2}) {
+            const QImage logo = Artwork::makerLogo(dpr).toImage();
+            QCOMPARE(logo.size(), QSize(104, 24) * dpr);
+            const QRgb badge = logo.pixel(logo.width() - 2 * dpr, logo.height() / 2);
+            for (int x = logo.width() - 4 * dpr; x < logo.width() - dpr; ++x)
+                for (int y = 4 * dpr; y < logo.height() - 4 * dpr; ++y)
+                    QVERIFY2(logo.pixel(x, y) == badge, qPrintable(QString("%1,%2").arg(x).arg(y)));
+        }
+        for (const char *key : {"Open", "Save", "Backup", "Restore"})
+            for (int size : {16, 32}) {
+                const QIcon icon = Artwork::toolbarIcon(QLatin1String(key));
+                const QImage off = icon.pixmap(size, QIcon::Disabled)
+                                       .toImage()
+                                       .convertToFormat(QImage::Format_ARGB32);
+                QCOMPARE(off.size(), icon.pixmap(size, QIcon::Normal).size());
+                for (int y = 0; y < off.height(); ++y)
+                    for (int x = 0; x < off.width(); ++x) {
+                        const QRgb px = off.pixel(x, y);
+                        QVERIFY(qRed(px) == qGreen(px) && qGreen(px) == qBlue(px));
+                        QVERIFY(qAlpha(px) <= 128);
+                    }
+            }
+    }
+
+    void aboutShowsVersionAndClosesOnEnter() {
         frmMain &w = load();
         QString version;
         QTimer::singleShot(0, [&] {
             if (auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget()))
                 version = about->windowTitle() + "|" + about->lblVersion->text();
-            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key(key));
+            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
         });
         w.mnuHelpAbout->trigger(); // returns once About has closed
         QCOMPARE(version, QStringLiteral("About Information|Version 1.0.4"));
         QCOMPARE(QApplication::activeModalWidget(), nullptr);
+    }
+
+    // Exit, Open and Backup ask before they drop an image read from a controller that was
+    // neither saved nor restored since; an image opened from a file is never asked about.
+    void unsavedBackupQuestion_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<bool>("fromController"); // else opened from a file
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<QString>("saveTo"); // the Save dialog's answer; empty: Cancel
+        QTest::addColumn<QString>("asked");  // the boxes and dialogs shown, in order
+        const auto row = [](const char *tag, const char *command, bool fromController,
+                            const char *answer, const char *saveTo, const char *asked) {
+            QTest::newRow(tag) << command << fromController << answer << saveTo << asked;
+        };
+        row("Exit, Yes, saved", "mnuFileExit", true, "Yes", "kept.CCF", "question save closed");
+        row("Exit, Yes, Save cancelled", "mnuFileExit", true, "Yes", "", "question save");
+        row("Exit, Cancel", "mnuFileExit", true, "Cancel", "", "question");
+        row("Open, Yes, saved", "OpenButton", true, "Yes", "kept", "question save open");
+        row("Open, No", "OpenButton", true, "No", "", "question open");
+        row("Open, Cancel", "OpenButton", true, "Cancel", "", "question");
+        row("Backup, No", "BackupButton", true, "No", "", "question warning");
+        row("Backup, Cancel", "BackupButton", true, "Cancel", "", "question");
+        row("Exit, opened image", "mnuFileExit", false, "Cancel", "", "closed");
+    }
+    void unsavedBackupQuestion() {
+        QFETCH(QString, command);
+        QFETCH(bool, fromController);
+        QFETCH(QString, answer);
+        QFETCH(QString, saveTo);
+        QFETCH(QString, asked);
+        QTemporaryDir dir;
+        frmMain &w = load();
+        const QByteArray bytes = randomBytes(500, 7);
+        hold(w, bytes, 1, fromController);
+        const qsizetype answerIndex = QStringList({"Yes", "No", "Cancel"}).indexOf(answer);
+        dialogs_->yesNoCancelAnswers << Dialogs::Answer(answerIndex);
+        dialogs_->fileAnswers << (saveTo.isEmpty() ? QString() : dir.filePath(saveTo));
+        w.findChild<QAction *>(command)->trigger();
+
+        QStringList shown;
+        for (const QString &line : dialogs_->asked)
+            shown << line.section(':', 0, 0).replace("yesNoCancel", "question");
+        if (!w.isVisible())
+            shown << "closed";
+        QCOMPARE(shown.join(' '), asked);
+        if (fromController)
+            QCOMPARE(dialogs_->asked.first(),
+                     "yesNoCancel:Stowline|The configuration read from the controller has not "
+                     "been saved. Save it now?");
+        if (!saveTo.isEmpty()) // a name typed without an extension gets one
+            QCOMPARE(readAll(dir.filePath("kept.CCF")), bytes);
+        if (shown == QStringList{"question"}) // called off: nothing changed
+            QCOMPARE(heldImage(w), bytes);
     }
 };
 

@@ -1,37 +1,41 @@
 // The real window and serial port against the controller simulator over a pseudo-terminal:
 // what only a real port, real time or the real window can show. Protocol faults are the
 // engine tests' business.
-#include "configfile.h"
+#include "frmdevice.h"
 #include "module1.h"
 #include "windowtest.h"
 
+#include <QDialogButtonBox>
 #include <QDropEvent>
+#include <QLineEdit>
 #include <QMimeData>
-#include <QUrl>
-
-#include <QElapsedTimer>
-#include <QTemporaryDir>
+#include <QPushButton>
+#include <QRegularExpression>
 #include <QTimer>
-#include <memory>
+#include <QTreeWidget>
+#include <QUrl>
+#include <functional>
 
 namespace {
-
-const QString kNoResponse =
-    QStringLiteral("ERROR Message|Error : Controller Failed to respond, Check Communications");
-
 
 // Drag enter then drop of `path` on the window; true when both were accepted.
 bool dropFile(QWidget *window, const QString &path) {
     QMimeData data;
     data.setUrls({QUrl::fromLocalFile(path)});
     QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    enter.ignore();
-    QApplication::sendEvent(window, &enter);
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    drop.ignore();
+    enter.ignore(), drop.ignore();
+    QApplication::sendEvent(window, &enter);
     QApplication::sendEvent(window, &drop);
     return enter.isAccepted() && drop.isAccepted();
 }
+
+// Runs the Choose Device dialog through the given hands instead of a modal loop.
+class Chooser : public ScriptedDialogs {
+public:
+    std::function<bool(frmDevice &)> hands;
+    bool chooseDevice(frmDevice &dialog) override { return hands(dialog); }
+};
 
 } // namespace
 
@@ -39,20 +43,24 @@ class EndToEndTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { settingsStore().clear(); }
+    void init() { settingsStore().clear(); }
 
     void transfer_data() {
         QTest::addColumn<bool>("backup");
         QTest::addColumn<int>("generation");
         QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<int>("hangUpAfter"); // image bytes; -1: no fault
-        QTest::addColumn<int>("withinMs");    // the end noticed this soon; 0: no bound
+        QTest::addColumn<QString>("setting"); // "verify" or "snapshot": on for this Restore
+        QTest::addColumn<QString>("status");  // how the status line starts; empty: idle
+        QTest::addColumn<QString>("box");
         const auto row = [](const char *name, bool backup, int generation, const QStringList &args,
-                            int hangUpAfter = -1, int withinMs = 0) {
-            QTest::newRow(name) << backup << generation << args << hangUpAfter << withinMs;
+                            const char *setting = "", const char *status = "",
+                            const char *box = "") {
+            QTest::newRow(name) << backup << generation << args << QString(setting)
+                                << QString(status) << QString(box);
         };
+        const char *noResponse =
+            "ERROR Message|Error : Controller Failed to respond, Check Communications";
         row("Backup, first generation", true, 1, {});
-        row("Backup, first generation, 960 bytes/s", true, 1, {"--rate=960"});
         row("Backup, second generation", true, 2, {});
         row("Restore, first generation", false, 1, {});
         row("Restore, second generation", false, 2, {});
@@ -61,42 +69,76 @@ private slots:
         // count from when the line has carried it.
         row("Restore, second generation, near line speed", false, 2, {"--rate=3000"});
         // Unplugged mid-transfer: noticed at once, not after a time-out.
-        row("Backup, unplugged", true, 1, {}, 150, 1500);
-        row("Restore, unplugged", false, 1, {}, 150, 1500);
+        row("Backup, unplugged", true, 1, {"--hangup-after=150"}, "", "", noResponse);
+        row("Restore, unplugged", false, 1, {"--hangup-after=150"}, "", "", noResponse);
+        // A Stop question still open when the Restore ends is withdrawn.
+        row("Restore, verify passes, stop unanswered", false, 1, {}, "verify",
+            "Verified: the controller holds the restored image");
+        row("Restore, verify finds a spoilt byte", false, 1, {"--corrupt-byte=1234"}, "verify", "",
+            "ERROR Message|Verify failed: 1 bytes differ from the restored image (first at byte "
+            "1234)");
+        row("Restore, snapshot first", false, 1, {}, "snapshot",
+            "Snapshot of the previous configuration: ");
     }
     void transfer() {
         QFETCH(bool, backup);
         QFETCH(int, generation);
         QFETCH(QStringList, simArgs);
-        QFETCH(int, hangUpAfter);
-        QFETCH(int, withinMs);
+        QFETCH(QString, setting);
+        QFETCH(QString, status);
+        QFETCH(QString, box);
         Session s;
-        const QByteArray image = randomBytes(generation == 1 ? 300 : kSecondGenerationLength, 7);
-        const QByteArray previous = randomBytes(12, 99);
-        QVERIFY(writeAll(s.path("controller.img"), image));
-        simArgs << QStringLiteral("--generation=%1").arg(generation)
-                << "--image=" + s.path("controller.img")
-                << "--record-image=" + s.path("received.img");
-        if (hangUpAfter >= 0)
-            simArgs << QStringLiteral("--hangup-after=%1").arg(hangUpAfter);
-        QVERIFY(s.start(simArgs));
-        QVERIFY(s.openImage(generation == 1 ? "held.CCF" : "held.SAV", backup ? previous : image));
+        qputenv("XDG_DATA_HOME", s.path("data").toLocal8Bit());
+        const QByteArray image = randomBytes(generation == 1 ? 3000 : kSecondGenerationLength, 7);
+        const QByteArray previous = randomBytes(image.size(), 99);
+        const bool hangUp = simArgs.join(' ').contains("hangup");
+        QVERIFY(writeAll(s.path("controller.img"), backup ? image : previous));
+        QVERIFY(s.start(simArgs << QStringLiteral("--generation=%1").arg(generation)
+                                << "--keep-restored"
+                                << "--image=" + s.path("controller.img")
+                                << "--record-image=" + s.path("received.img")));
+        const char *held = generation == 1 ? "held.CCF" : "held.SAV";
+        QVERIFY(s.openImage(held, backup ? previous : image));
+        frmMain &w = *s.window;
+        w.mnuVerifyAfterRestore->setChecked(setting == "verify");
+        w.mnuBackupBeforeRestore->setChecked(setting == "snapshot");
+        s.dialogs.asked.clear();
+        const bool unanswered = QByteArray(QTest::currentDataTag()).endsWith("unanswered");
+        s.dialogs.holdQuestions = unanswered;
+        if (unanswered)
+            QTimer::singleShot(0, &w, [&] { w.StopButton->trigger(); });
 
         QElapsedTimer took;
         took.start();
-        (backup ? s.window->BackupButton : s.window->RestoreButton)->trigger();
-        if (withinMs > 0)
-            QVERIFY2(took.elapsed() < withinMs, qPrintable(QString::number(took.elapsed())));
-        QCOMPARE(s.dialogs.warnings(), hangUpAfter < 0 ? QStringList() : QStringList{kNoResponse});
-        checkIdle(*s.window);
+        (backup ? w.BackupButton : w.RestoreButton)->trigger();
+        QVERIFY2(!hangUp || took.elapsed() < 1500, qPrintable(QString::number(took.elapsed())));
+        QCOMPARE(s.dialogs.asked.endsWith("withdrawn"), unanswered);
+        QCOMPARE(s.dialogs.warnings(), box.isEmpty() ? QStringList() : QStringList{box});
+        if (status.isEmpty())
+            checkIdle(w);
+        QVERIFY2(w.sbStatusBar->text().startsWith(status) && !w.MSComm1->portOpen(),
+                 qPrintable(w.sbStatusBar->text()));
         if (backup) {
-            QCOMPARE(heldImage(*s.window), hangUpAfter < 0 ? image : QByteArray());
-            QCOMPARE(s.window->image.ControllerType, qint16(generation));
+            QVERIFY(heldImage(w) == (hangUp ? QByteArray() : image));
+            QCOMPARE(w.image.ControllerType, qint16(generation));
         } else { // the image held stays, and the controller has it, or the part it got
-            QCOMPARE(heldImage(*s.window), image);
-            QTRY_VERIFY(image.startsWith(readAll(s.path("received.img"))) &&
-                        readAll(s.path("received.img")).size() >=
-                            (hangUpAfter < 0 ? image.size() : hangUpAfter));
+            QVERIFY(heldImage(w) == image && w.FileStatus->text().endsWith(held));
+            const auto received = [&] { return readAll(s.path("received.img")); };
+            QTRY_VERIFY(image.startsWith(received()) &&
+                        received().size() >= (hangUp ? 150 : image.size()));
+        }
+        // The snapshot is the controller's previous image; Open Snapshot starts in its folder.
+        const QDir folder(s.path("data/Stowline/snapshots"));
+        const QStringList files = folder.entryList(QDir::Files);
+        QCOMPARE(files.size(), setting == "snapshot" ? 1 : 0);
+        if (!files.isEmpty()) {
+            QVERIFY(files.first().contains(
+                QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d{6}_Com1\\.CCF$")));
+            QCOMPARE(readAll(folder.filePath(files.first())), previous);
+            QCOMPARE(w.sbStatusBar->text(), status + files.first());
+            s.dialogs.fileAnswers << folder.filePath(files.first());
+            w.mnuOpenSnapshot->trigger();
+            QVERIFY(s.dialogs.folders.contains(folder.path()) && heldImage(w) == previous);
         }
     }
 
@@ -104,62 +146,34 @@ private slots:
     // writes the settings.
     void closingDuringATransferStopsIt() {
         Session s;
-        QVERIFY(s.start({QStringLiteral("--generation=2"), QStringLiteral("--rate=960")}));
+        QVERIFY(s.start({"--generation=2", "--rate=960"}));
         s.dialogs.questionAnswers << true;
         QTimer::singleShot(6000, s.window.get(), [&] { s.window->close(); });
         QElapsedTimer timer;
         timer.start();
         s.window->mnuBackup->trigger();
         QVERIFY(timer.elapsed() < 8000);
-        QCOMPARE(s.dialogs.asked.size(), 1);
-        QVERIFY(s.dialogs.asked.first().startsWith(QLatin1String("question:")));
+        QVERIFY(s.dialogs.asked.size() == 1 && s.dialogs.asked.first().startsWith("question:"));
         QVERIFY(!s.window->MSComm1->portOpen());
         QTRY_VERIFY(!s.window->isVisible());
-        QCOMPARE(settingsStore().value(QStringLiteral("Settings/Com1")).toString(),
-                 QStringLiteral("True"));
+        QCOMPARE(settingsStore().value("Settings/Com1").toString(), QStringLiteral("True"));
     }
 
-    // A file named at start (`stowline FILE`) or dropped on the window goes through Open.
-    void openedAtStart_data() {
-        QTest::addColumn<QString>("name"); // written into the session folder unless "missing"
-        QTest::addColumn<bool>("relative");
-        QTest::addRow("second-generation file") << "PLANT.SAV" << false;
-        QTest::addRow("relative path, lower case") << "plant.sav" << true;
-        QTest::addRow("missing file") << "missing.SAV" << false;
-    }
+    // A file named at start (`stowline plant.sav`, relative, lower case) goes through Open.
     void openedAtStart() {
-        QFETCH(QString, name);
-        QFETCH(bool, relative);
         QTemporaryDir dir;
-        const QString path = dir.filePath(name);
         const QByteArray image = randomBytes(kSecondGenerationLength, 7);
-        const bool missing = name.startsWith(QLatin1String("missing"));
-        if (!missing)
-            QVERIFY(writeAll(path, image));
+        QVERIFY(writeAll(dir.filePath("plant.sav"), image));
         const QString cwd = QDir::currentPath();
-        if (relative)
-            QDir::setCurrent(dir.path());
-
+        QDir::setCurrent(dir.path());
         ScriptedDialogs dialogs;
-        QPointer<frmMain> w = Module1::Main(relative ? name : path, &dialogs);
+        QPointer<frmMain> w = Module1::Main("plant.sav", &dialogs);
         QDir::setCurrent(cwd);
         QVERIFY(w && w->isVisible());
         checkIdle(*w);
-        if (missing) {
-            // Open's failure box, and the window as it starts.
-            QCOMPARE(dialogs.warnings().size(), 1);
-            QVERIFY(dialogs.warnings().first().startsWith(QLatin1String("ERROR Message|")));
-            QVERIFY(dialogs.warnings().first().contains(path));
-            QCOMPARE(w->image.ConfigLength, 0);
-            QCOMPARE(w->ConfigStatus->text(), QStringLiteral("Empty"));
-            QCOMPARE(w->FileStatus->text(), QStringLiteral("None"));
-        } else {
-            QCOMPARE(dialogs.asked, QStringList());
-            QCOMPARE(heldImage(*w), image);
-            QCOMPARE(w->image.ControllerType, qint16(2));
-            QCOMPARE(w->ConfigStatus->text(), QStringLiteral("186368 bytes"));
-            QCOMPARE(w->FileStatus->text(), ConfigFile::pathTail(path));
-        }
+        QCOMPARE(dialogs.asked, QStringList());
+        QVERIFY(heldImage(*w) == image && w->image.ControllerType == 2);
+        QVERIFY(w->FileStatus->text().endsWith("plant.sav"));
         w->close();
         QTRY_VERIFY(!w);
     }
@@ -168,24 +182,18 @@ private slots:
     // being sent stays as it is.
     void dropOpensOnlyWhenIdle() {
         Session s;
-        QVERIFY(s.start({QStringLiteral("--rate=200")}));
+        QVERIFY(s.start({"--rate=200"}));
         const QByteArray first = randomBytes(400, 9), second = randomBytes(500, 10);
-        QVERIFY(writeAll(s.path("first.CCF"), first));
-        QVERIFY(writeAll(s.path("second.ccf"), second));
-
+        QVERIFY(writeAll(s.path("first.CCF"), first) && writeAll(s.path("second.ccf"), second));
         QVERIFY(dropFile(s.window.get(), s.path("first.CCF")));
-        QCOMPARE(heldImage(*s.window), first);
-        QCOMPARE(s.window->ConfigStatus->text(), QStringLiteral("400 bytes"));
-        checkIdle(*s.window);
-
+        QVERIFY(heldImage(*s.window) == first);
         bool acceptedDuringTransfer = true;
         QTimer::singleShot(300, s.window.get(), [&] {
             QVERIFY(s.window->transferRunning());
             acceptedDuringTransfer = dropFile(s.window.get(), s.path("second.ccf"));
         });
         s.window->mnuRestore->trigger();
-        QVERIFY(!acceptedDuringTransfer);
-        QCOMPARE(heldImage(*s.window), first);
+        QVERIFY(!acceptedDuringTransfer && heldImage(*s.window) == first);
         QCOMPARE(s.dialogs.warnings(), QStringList());
     }
 
@@ -193,21 +201,169 @@ private slots:
     // Backup's probe goes out at 57600 baud and succeeds.
     void firstGenerationAfterSecond() {
         Session s;
-        QVERIFY(s.start({QStringLiteral("--generation=2")}));
+        QVERIFY(s.start({"--generation=2"}));
         s.window->BackupButton->trigger();
-        QCOMPARE(s.dialogs.warnings(), QStringList());
         QCOMPARE(s.window->image.ControllerType, qint16(2));
-
-        const QString commands = s.path("commands.txt");
         const QByteArray image = randomBytes(500, 8);
         QVERIFY(writeAll(s.path("first.img"), image));
-        QVERIFY(s.startSim({QStringLiteral("--image=") + s.path("first.img"),
-                            QStringLiteral("--record-commands=") + commands}));
+        QVERIFY(s.startSim(
+            {"--image=" + s.path("first.img"), "--record-commands=" + s.path("commands.txt")}));
         s.window->BackupButton->trigger();
         QCOMPARE(s.dialogs.warnings(), QStringList());
-        QCOMPARE(s.window->image.ControllerType, qint16(1));
-        QCOMPARE(heldImage(*s.window), image);
-        QCOMPARE(readAll(commands).split('\n').first(), QByteArray("B 57600"));
+        QVERIFY(heldImage(*s.window) == image && s.window->image.ControllerType == 1);
+        QCOMPARE(readAll(s.path("commands.txt")).split('\n').first(), QByteArray("B 57600"));
+    }
+
+    // A second-generation Backup stops at Esc. A first-generation Restore asks first, goes on
+    // while the question is open and after No, and stops after Yes.
+    void stop_data() {
+        QTest::addColumn<int>("generation");
+        QTest::newRow("backup, second generation") << 2;
+        QTest::newRow("restore, first generation") << 1;
+    }
+    void stop() {
+        QFETCH(int, generation);
+        const bool backup = generation == 2;
+        Session s;
+        const QString rxPath = s.path("rx.bin");
+        const QByteArray image = randomBytes(20000, 4);
+        QVERIFY(s.start({QStringLiteral("--generation=%1").arg(generation), "--rate=960",
+                         "--record-rx=" + rxPath}));
+        QVERIFY(s.openImage("held.CCF", image));
+        s.dialogs.asked.clear();
+        frmMain &w = *s.window;
+        w.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        s.dialogs.questionAnswers << true;
+
+        QString barText;
+        QElapsedTimer running, sinceStop;
+        bool askedOnce = false;
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, &w, [&] {
+            if (sinceStop.isValid())
+                return;
+            QVERIFY(w.StopButton->isEnabled());
+            if (backup && w.ProgressBar->value() >= 2000) {
+                barText = w.ProgressBar->text();
+                QTest::keyClick(&w, Qt::Key_Escape);
+                sinceStop.start();
+            } else if (!backup && !askedOnce && running.elapsed() > 1500) {
+                askedOnce = true;
+                s.dialogs.holdQuestions = true;
+                w.StopButton->trigger();
+                const qsizetype before = readAll(rxPath).size();
+                QTest::qWait(1000);
+                QVERIFY(readAll(rxPath).size() > before + 500);
+                s.dialogs.holdQuestions = false;
+                std::exchange(s.dialogs.open, nullptr)(false);
+            } else if (!backup && running.elapsed() > 4000) {
+                w.StopButton->trigger();
+                sinceStop.start();
+            }
+        });
+        poll.start(100);
+        running.start();
+        (backup ? w.mnuBackup : w.mnuRestore)->trigger();
+        poll.stop();
+        QVERIFY2(sinceStop.isValid() && sinceStop.elapsed() < 1000,
+                 qPrintable(QString::number(sinceStop.elapsed())));
+        if (backup) // 2000 bytes in at 960 a second: the rate is known
+            QVERIFY2(barText.contains(QRegularExpression("^\\d+ % · \\d+:\\d\\d left$")),
+                     qPrintable(barText));
+        QVERIFY(w.ProgressBar->text().isEmpty() && !w.StopButton->isEnabled() &&
+                !w.mnuStop->isEnabled());
+        const QString question = "question:Stowline|Stop the Restore? The controller will be "
+                                 "left without a complete configuration.";
+        QCOMPARE(s.dialogs.asked, backup ? QStringList() : QStringList({question, question}));
+        checkIdle(w);
+        // Once the bytes that were on their way are in, nothing more reaches the controller.
+        QByteArray rx = readAll(rxPath);
+        for (QByteArray was; was != rx; rx = readAll(rxPath))
+            was = rx, QTest::qWait(500);
+        const QByteArray sent = "R" + littleEndian32(20000) + image;
+        if (backup)
+            QVERIFY(rx == "B@?" && w.ConfigStatus->text() == "Empty");
+        else
+            QVERIFY(rx.size() > 2000 && rx.size() < sent.size() && sent.startsWith(rx) &&
+                    heldImage(w) == image && w.ConfigStatus->text() == "20000 bytes");
+    }
+
+    // Choose Device lists the ports present now and a stored device absent now; OK stores the
+    // adapter's stable name, in force at once. When STOWLINE_COM2 is set it decides instead.
+    void chooseDevice_data() {
+        QTest::addColumn<bool>("environment");
+        QTest::newRow("OK") << false;
+        QTest::newRow("environment decides") << true;
+    }
+    void chooseDevice() {
+        QFETCH(bool, environment);
+        const QString byId("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ3-if00-port0"),
+            gone("/dev/serial/by-id/usb-gone");
+        if (environment)
+            qputenv("STOWLINE_COM2", "/dev/pts/77");
+        settingsStore().setValue("Ports/Com2", gone);
+        Chooser dialogs;
+        frmMain w(&dialogs);
+        w.setPortInventory([&] {
+            return QList<SerialPortEntry>{
+                {"/dev/ttyS0", {}, {}, {}, 0, 0, {}},
+                {"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10KZ3", 0x0403, 0x6001, byId}};
+        });
+        w.Form_Load();
+        w.mniCom[1]->trigger();
+        QStringList listed;
+        QString note;
+        dialogs.hands = [&](frmDevice &d) {
+            for (int i = 0; i < d.lstPorts->topLevelItemCount(); ++i) {
+                const QTreeWidgetItem *row = d.lstPorts->topLevelItem(i);
+                listed << (row->isSelected() ? "> " : "") + row->text(0) + '|' + row->text(1) +
+                              '|' + row->text(4) + '|' + row->text(5);
+            }
+            note = d.lblNote->text();
+            d.lstPorts->setCurrentItem(d.lstPorts->topLevelItem(1));
+            return true;
+        };
+        w.mnuChooseDevice->trigger();
+        w.MSComm1->setCommPort(2);
+        QCOMPARE(listed,
+                 (QStringList{"/dev/ttyS0|||", "/dev/ttyUSB0|FT232R USB UART|0403:6001|" + byId,
+                              (environment ? "" : "> ") + gone + "|(absent)||"}));
+        QCOMPARE(note.contains("STOWLINE_COM2 is set"), environment);
+        QCOMPARE(settingsStore().value("Ports/Com2").toString(), environment ? gone : byId);
+        QCOMPARE(w.MSComm1->deviceName(), environment ? "/dev/pts/77" : byId);
+        if (!environment)
+            QCOMPARE(w.mniCom[1]->toolTip(), byId + " \u2014 FT232R USB UART");
+    }
+
+    // A new user: the controller's device is named by no mapping. Choose Device, type the
+    // path, OK, Backup; after a restart the choice is still in force.
+    void firstRunWithATypedPath() {
+        qunsetenv("STOWLINE_COM1");
+        QTemporaryDir dir;
+        const QByteArray image = randomBytes(700, 3);
+        QVERIFY(writeAll(dir.filePath("c.img"), image));
+        SimProcess sim({"--image=" + dir.filePath("c.img")});
+        QVERIFY(!sim.device().isEmpty());
+        Chooser dialogs;
+        dialogs.hands = [&](frmDevice &d) {
+            d.txtDevice->clear();
+            QTest::keyClicks(d.txtDevice, sim.device());
+            QTest::mouseClick(d.buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+            return d.result() == QDialog::Accepted;
+        };
+        for (int run = 0; run < 2; ++run) {
+            frmMain w(&dialogs);
+            w.Form_Load();
+            w.show();
+            if (run == 0)
+                w.mnuChooseDevice->trigger();
+            QVERIFY(w.mniCom[0]->toolTip().startsWith(sim.device()));
+            w.BackupButton->trigger();
+            QCOMPARE(dialogs.warnings(), QStringList());
+            QVERIFY(heldImage(w) == image);
+            w.close();
+        }
     }
 };
 

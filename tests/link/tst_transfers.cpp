@@ -1,7 +1,10 @@
 // Backup and Restore against the simulator's controller over simulated time.
+#include "filecommands.h"
+#include "guardedrestore.h"
+#include "imagediff.h"
 #include "transferrig.h"
 
-#include <QtTest>
+#include <QTemporaryDir>
 
 namespace {
 const QString kWrongLength = QStringLiteral("ERROR Message|Error : Incorrect File Length");
@@ -17,8 +20,57 @@ QList<qint64> steps(qint64 last, qint64 step) {
         values << v;
     return values << 0;
 }
+TransferOutcome run(Rig &rig, const QString &command, const QString &snapshots = {}) {
+    if (command.startsWith("backup") || command.startsWith("restore")) {
+        command.startsWith("backup") ? rig.transfers.mnuBackup_Click()
+                                     : rig.transfers.mnuRestore_Click();
+        return rig.transfers.lastOutcome();
+    }
+    GuardedRestore restore(
+        rig.fake, rig.fake, rig.view, rig.image,
+        {command == "verify", command == "snapshot", snapshots, QDateTime::currentDateTime()});
+    restore.run();
+    return restore.lastOutcome();
+}
+// Unsent output is dropped just before the last close on a failure or a stop, so a controller
+// holding CTS low cannot keep the close waiting; a success lets every byte out.
+void checkDiscard(const Rig &rig, bool failed) {
+    QCOMPARE(rig.fake.discards > 0, failed);
+    if (failed)
+        QCOMPARE(rig.fake.discardedAt, rig.fake.closings - 1);
+}
 
+const QByteArray kHeld = randomBytes(100, 7);
+const QDateTime kWhen(QDate(2026, 12, 7), QTime(5, 30, 12));
+const QString kNotStarted = QStringLiteral("\n\nThe Restore was not started.");
+
+bool writeAllTo(const QString &dir, const char *name, const QByteArray &bytes) {
+    QFile f(QDir(dir).filePath(QLatin1String(name)));
+    return QDir().mkpath(dir) && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+QByteArray changed(QByteArray bytes, qsizetype index) {
+    bytes[index] = char(~bytes.at(index));
+    return bytes;
+}
+
+struct Strike {      // a stop, lost device or stalled line, once the command got this far
+    QString command; // backup, restore, snapshot (first), verify (after)
+    int generation;
+    QString fault;
+    int sent;         // bytes gone out...
+    QString status;   // ...the status line starts so...
+    int progress;     // ...and the bar reached this
+    QString silentAt; // where the controller stays silent
+    int length;       // what a Backup leaves held
+};
 } // namespace
+Q_DECLARE_METATYPE(Strike)
 
 class TestTransfers : public QObject {
     Q_OBJECT
@@ -63,6 +115,7 @@ private slots:
         QCOMPARE(rig.image.ConfigLength, length);
         QCOMPARE(rig.view.configStatus, configStatus);
         rig.checkEndedIdle();
+        checkDiscard(rig, !warning.isEmpty());
         if (written == "B")
             QCOMPARE(rig.image.ConfigData, QByteArray("\0old", 4));
         if (length > 0) { // the bar moves at every byte, and the image is what was served
@@ -111,6 +164,7 @@ private slots:
         qint64 lastWaitBegan = 0, boxAt = 0;
         qsizetype logSize = 0;
         rig.fake.onTick = [&] {
+            rig.view.selectedPort = 2; // for the next command: the set-up keeps the start's port
             if (rig.view.log.size() != logSize) {
                 logSize = rig.view.log.size();
                 lastWaitBegan = rig.fake.nowNs() - rig.fake.stepNs;
@@ -128,6 +182,9 @@ private slots:
         QCOMPARE(rig.image.ConfigData.size(), k2 + 1);
         const QList<qint64> values = rig.view.progressValues();
         rig.checkEndedIdle();
+        checkDiscard(rig, taken >= 0);
+        QCOMPARE(rig.fake.openings, 2); // both on the start's port
+        QCOMPARE(rig.fake.commPort, qint16(1));
         QCOMPARE(rig.view.warnings, warned(taken < 0 ? "" : kNoResponse));
         if (taken < 0) {
             QCOMPARE(rig.image.ConfigLength, k2);
@@ -187,6 +244,7 @@ private slots:
         QCOMPARE(rig.fake.openings, 1);
         QCOMPARE(controller.received, handedOver ? QByteArray() : image);
         rig.checkEndedIdle();
+        checkDiscard(rig, !warning.isEmpty() && !handedOver); // a refusal sends nothing more
         rig.checkImageUntouched();
         if (values.isEmpty())
             return;
@@ -230,10 +288,13 @@ private slots:
         QFETCH(int, checksum);
         Rig rig(image, 1);
         SimLink controller(rig.fake, sim);
+        rig.fake.onTick = [&] { rig.view.selectedPort = 2; };
         rig.transfers.mnuRestore_Click();
 
         QCOMPARE(rig.view.warnings, warned(warning));
         rig.checkEndedIdle();
+        checkDiscard(rig, !warning.isEmpty() && warning != kWrongLength);
+        QCOMPARE(rig.fake.commPort, qint16(1));
         rig.checkImageUntouched();
         const bool full = image.size() == k2 && checksum >= 0;
         QCOMPARE(rig.fake.written, image.size() != k2 ? "R" + littleEndian32(quint32(image.size()))
@@ -249,79 +310,129 @@ private slots:
         QCOMPARE(rig.view.progressValues(), steps(181332, 5037));
     }
 
+    // A stop, a lost device or a stalled line at each stage: nothing goes out after it, the port
+    // closes, and what the user holds stays (an upload that was cut short holds nothing).
     void interrupted_data() {
-        QTest::addColumn<bool>("backup");
-        QTest::addColumn<int>("generation");
-        QTest::addColumn<int>("at"); // Backup: progress value (-1 probe); Restore: writes
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<int>("length"); // what a Backup leaves held
-        const auto row = [](const char *name, bool backup, int generation, int at,
-                            const char *fault, int length = 0) {
-            QTest::newRow(name) << backup << generation << at << fault << length;
+        QTest::addColumn<Strike>("s");
+        const auto row = [](const char *command, int generation, const char *fault,
+                            const char *where, int sent, const char *status = "", int progress = 0,
+                            const char *silentAt = "", int length = 0) {
+            QTest::addRow("%s %d: %s %s", command, generation, fault, where)
+                << Strike{command, generation, fault, sent, status, progress, silentAt, length};
         };
-        row("Backup: stop in probe", true, 1, -1, "stop", 3);
-        row("Backup: stop in upload", true, 1, 50, "stop");
-        row("Backup: stop in stream", true, 2, 500, "stop");
-        row("Backup: lost in probe", true, 1, -1, "lost", 3);
-        row("Backup: lost in upload", true, 1, 50, "lost");
-        row("Backup: lost in stream", true, 2, 500, "lost");
-        row("Restore: stop in probe", false, 1, 5, "stop");
-        row("Restore: stop in download", false, 1, 500, "stop");
-        row("Restore: stop in 2nd-gen download", false, 2, 500, "stop");
-        row("Restore: lost in probe", false, 2, 5, "lost");
-        row("Restore: lost in 2nd-gen download", false, 2, 500, "lost");
-        row("Restore: lost after last byte", false, 1, 5 + k2, "lost");
-        row("Restore: stalled in download", false, 1, 500, "stall");
-        row("Restore: stalled before checksum", false, 2, 7 + k2, "stall");
+        for (const char *fault : {"stop", "lost"}) {
+            row("backup", 1, fault, "in probe", 1, "", 0, "", 100);
+            row("backup", 1, fault, "in upload", 0, "Uploading", 20);
+            row("backup", 2, fault, "in stream", 0, "Uploading", 500);
+            row("restore", 2, fault, "in probe", 5);
+            row("restore", 2, fault, "in download", 500);
+        }
+        row("backup", 1, "stop", "before checksum", 0, "Validating", 0, "checksum", 50);
+        row("restore", 1, "stop", "in download", 50);
+        row("restore", 1, "stop", "before checksum", 0, "Validating", 0, "restore-checksum");
+        row("restore", 2, "stop", "at @M", 7, "", 0, "m-answer");
+        row("restore", 2, "stop", "before verdict", 0, "Validating", 0, "verdict");
+        row("restore", 1, "lost", "after last byte", 105);
+        row("restore", 1, "stall", "in download", 50);
+        row("restore", 2, "stall", "before verdict", 9 + k2);
+        row("snapshot", 1, "stop", "in upload", 4, "Uploading", 2);
+        row("verify", 1, "stop", "in upload", 106, "Uploading", 2);
     }
     void interrupted() {
-        QFETCH(bool, backup);
-        QFETCH(int, generation);
-        QFETCH(int, at);
-        QFETCH(QString, fault);
-        QFETCH(int, length);
-        Rig rig(backup ? QByteArray("old") : randomBytes(k2), backup ? 0 : 1);
-        QStringList sim{QStringLiteral("--generation=%1").arg(generation)};
-        if (backup)
-            sim << (generation == 1 ? "--generate=100" : "--trailing=1");
-        SimLink controller(rig.fake, sim);
-        controller.byteGapNs = backup ? kMs : 0;
-        qsizetype logAtStop = -1, writesAtStop = -1;
+        QFETCH(Strike, s);
+        Rig rig(randomBytes(s.generation == 2 ? k2 : 100, 7), qint16(s.generation));
+        QStringList sim{QStringLiteral("--generation=%1").arg(s.generation)};
+        if (!s.silentAt.isEmpty())
+            sim << "--silent-at=" + s.silentAt;
+        SimLink controller(rig.fake, sim, randomBytes(s.generation == 2 ? k2 : 50, 3));
+        controller.byteGapNs = kMs;
+        qsizetype logAtStop = -1, sentAtStop = -1;
         const auto strike = [&] {
+            if (sentAtStop >= 0 || rig.fake.written.size() < s.sent ||
+                !rig.view.status.startsWith(s.status) || rig.view.progressValue < s.progress)
+                return;
             logAtStop = rig.view.log.size();
-            writesAtStop = rig.fake.writes.size();
-            if (fault == "stop")
+            sentAtStop = rig.fake.written.size();
+            if (s.fault == "stop")
                 rig.view.stop = true;
-            else if (fault == "lost")
+            else if (s.fault == "lost")
                 rig.fake.loseDevice();
             else
                 rig.fake.stallOutput = true;
         };
-        if (backup)
-            rig.fake.onTick = [&] {
-                if (writesAtStop < 0 &&
-                    (at < 0 ? !rig.fake.writes.isEmpty() : rig.view.progressValue >= at))
-                    strike();
-            };
-        else
-            rig.onOutput([&](const QByteArray &) {
-                if (rig.fake.writes.size() == at)
-                    strike();
-            });
-        backup ? rig.transfers.mnuBackup_Click() : rig.transfers.mnuRestore_Click();
-        QVERIFY(writesAtStop > 0);
-        QCOMPARE(rig.fake.writes.size(), writesAtStop);
-        QCOMPARE(rig.fake.refusedOutputs, fault == "stall" ? 1 : 0);
-        QCOMPARE(rig.view.warnings, warned(fault == "stop" ? "" : kNoResponse));
-        QVERIFY(!rig.fake.portOpen());
-        if (fault == "stop")
+        rig.fake.onTick = strike;
+        rig.onOutput([&](const QByteArray &) { strike(); });
+        QTemporaryDir snapshots;
+        QCOMPARE(run(rig, s.command, snapshots.path()),
+                 s.fault == "stop" ? TransferOutcome::Stopped : TransferOutcome::NoResponse);
+
+        QVERIFY2(sentAtStop >= 0, "never struck");
+        QCOMPARE(rig.fake.written.size(), sentAtStop);
+        QCOMPARE(rig.fake.refusedOutputs, s.fault == "stall" ? 1 : 0);
+        QCOMPARE(rig.view.warnings, warned(s.fault == "stop" ? "" : kNoResponse));
+        checkDiscard(rig, true);
+        if (s.fault == "stop") {
+            QVERIFY(!rig.fake.portOpen());
             QCOMPARE(rig.view.log.size(), logAtStop); // not a single view call after the stop
-        else
+        } else {
             rig.checkEndedIdle();
-        if (backup)
-            QCOMPARE(rig.image.ConfigLength, length);
+        }
+        if (s.command == "backup")
+            QCOMPARE(rig.image.ConfigLength, s.length);
         else
             rig.checkImageUntouched();
+        // A snapshot cut short leaves no file, and its Restore never starts.
+        QCOMPARE(QDir(snapshots.path()).entryList(QDir::Files), QStringList());
+        if (s.command == "snapshot")
+            QVERIFY(!rig.fake.written.contains('R'));
+    }
+
+    // Which commands leave the held image "read from a controller and neither saved nor
+    // restored since", the state the window asks about before anything replaces it.
+    void unsavedBackup_data() {
+        QTest::addColumn<QString>("command");
+        QTest::addColumn<QString>("fault");
+        QTest::addColumn<bool>("after"); // before: set for all but a Backup
+        const struct {
+            const char *command, *fault;
+            bool after;
+        } rows[] = {{"backup1", "", true},     {"backup1", "bad", true}, {"backup2", "", true},
+                    {"restore1", "", false},   {"restore2", "", false},  {"restore1", "bad", true},
+                    {"restore2", "bad", true}, {"save", "", false},      {"save", "cancel", true},
+                    {"save", "bad", true},     {"open", "", false},      {"open", "bad", true}};
+        for (const auto &r : rows)
+            QTest::addRow("%s %s", r.command, r.fault) << r.command << r.fault << r.after;
+    }
+    void unsavedBackup() {
+        QFETCH(QString, command);
+        QFETCH(QString, fault);
+        QFETCH(bool, after);
+        const bool bad = fault == "bad", second = command.endsWith('2');
+        const QByteArray bytes = randomBytes(second ? k2 : 300);
+        Rig rig(bytes, second ? 2 : 1);
+        rig.image.unsavedBackup = !command.startsWith("backup");
+        QStringList args{second ? "--generation=2" : "--generation=1"};
+        if (bad)
+            args << (second ? "--verdict=4E" : "--bad-checksum");
+        SimLink controller(rig.fake, args, bytes);
+        QTemporaryDir dir;
+        const QString path = dir.filePath(bad ? "no/such/folder/x.CCF" : "x.CCF");
+        QFile file(path);
+        if (command == "open" && !bad)
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
+        file.close();
+        if (fault != "cancel")
+            rig.view.fileAnswers << RecordingView::FileAnswer{path, {}};
+        FileCommands files(rig.image, rig.view);
+        if (command == "save")
+            files.mnuSave_Click();
+        else if (command == "open")
+            files.mnuOpen_Click();
+        else
+            run(rig, command);
+        QCOMPARE(rig.view.warnings.size(), int(bad));
+        QCOMPARE(rig.image.ConfigLength, qint32(bytes.size()));
+        QCOMPARE(rig.image.unsavedBackup, after);
     }
 
     void openFailure_data() {
@@ -414,6 +525,104 @@ private slots:
         if (!answered)
             QVERIFY(warnedNs - lastWriteNs > drainNs + 4 * kSec);
         rig.checkEndedIdle();
+    }
+
+    // The read-back after a Restore and the snapshot before it: what each finds, says and
+    // writes, and that neither touches the held image, its labels or the port.
+    void diff_data() {
+        QTest::addColumn<QByteArray>("actual");
+        QTest::addColumn<QString>("text");
+        const QString one = QStringLiteral("Verify failed: %1 bytes differ from the restored image "
+                                           "(first at byte %2)");
+        // One byte off is checked end to end.
+        QTest::newRow("two bytes") << changed(changed(kHeld, 98), 41) << one.arg(2).arg(42);
+        QTest::newRow("shorter") << kHeld.left(90)
+                                 << one.arg(10).arg(91) +
+                                        "; the controller holds 90 bytes, the restored image 100";
+        QTest::newRow("longer and one byte")
+            << changed(kHeld, 4) + "xyz"
+            << one.arg(4).arg(5) + "; the controller holds 103 bytes, the restored image 100";
+    }
+
+    void diff() {
+        QFETCH(QByteArray, actual);
+        QFETCH(QString, text);
+        QCOMPARE(verifyFailedText(diffImages(kHeld, actual), kHeld.size(), actual.size()), text);
+    }
+
+    void checks_data() {
+        QTest::addColumn<bool>("verify");
+        QTest::addColumn<bool>("snapshot");
+        QTest::addColumn<QByteArray>("controller"); // what its Backup serves
+        QTest::addColumn<QString>("quirk");
+        QTest::addColumn<QString>("status"); // at the end
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QString>("file"); // the snapshot written; empty: none
+
+        const QByteArray prior = randomBytes(60, 5);
+        const QString idle = QStringLiteral("Waiting for Command");
+        const QString verified =
+            QStringLiteral("Verified: the controller holds the restored image");
+        const QString file = QStringLiteral("2026-12-07_053012_Com1.CCF");
+        const QString note = QStringLiteral("Snapshot of the previous configuration: ");
+        QTest::newRow("read-back refused")
+            << true << false << kHeld << "bad checksum" << idle << QString(kBadChecksum) << "";
+        QTest::newRow("snapshot name taken")
+            << false << true << prior << "taken" << note + "2026-12-07_053012_Com1_2.CCF"
+            << ""
+            << "2026-12-07_053012_Com1_2.CCF";
+        QTest::newRow("snapshot and verify")
+            << true << true << kHeld << "" << verified + " · " + note + file << "" << file;
+        QTest::newRow("snapshot refused")
+            << false << true << prior << "bad checksum" << idle << kBadChecksum + kNotStarted << "";
+        QTest::newRow("snapshot folder unusable")
+            << false << true << prior << "no folder" << idle << "ERROR Message|Error : Cannot save"
+            << "";
+    }
+
+    void checks() {
+        QFETCH(bool, verify);
+        QFETCH(bool, snapshot);
+        QFETCH(QByteArray, controller);
+        QFETCH(QString, quirk);
+        QFETCH(QString, status);
+        QFETCH(QString, box);
+        QFETCH(QString, file);
+
+        Rig rig(kHeld, 1);
+        SimLink link(rig.fake,
+                     quirk == QLatin1String("bad checksum") ? QStringList{"--bad-checksum"}
+                                                            : QStringList(),
+                     controller);
+        QTemporaryDir dir;
+        QString snapshots = dir.filePath(QStringLiteral("snapshots"));
+        if (quirk == QLatin1String("taken"))
+            QVERIFY(writeAllTo(snapshots, "2026-12-07_053012_Com1.CCF", "keep"));
+        if (quirk == QLatin1String("no folder"))
+            QVERIFY(writeAllTo(dir.path(), "snapshots", "a file"));
+        // A port chosen meanwhile applies to the next command only.
+        rig.fake.onTick = [&] { rig.view.selectedPort = 2; };
+
+        GuardedRestore restore(rig.fake, rig.fake, rig.view, rig.image,
+                               {verify, snapshot, snapshots, kWhen});
+        restore.run();
+
+        QCOMPARE(rig.view.status, status);
+        QCOMPARE(rig.view.warnings.size(), box.isEmpty() ? 0 : 1);
+        if (!box.isEmpty())
+            QVERIFY2(rig.view.warnings.first().startsWith(box),
+                     qPrintable(rig.view.warnings.first()));
+        // A snapshot that could not be kept holds the Restore back, and the box says so.
+        const bool held = !box.isEmpty() && rig.view.warnings.first().endsWith(kNotStarted);
+        QCOMPARE(rig.view.log.contains("status:Initiating Restore with Controller"), !held);
+        QCOMPARE(held, snapshot && file.isEmpty());
+        QCOMPARE(rig.fake.commPort, qint16(1));
+        QVERIFY(!rig.fake.portOpen());
+        QVERIFY(!rig.view.busy);
+        rig.checkImageUntouched();
+        QCOMPARE(QFileInfo(restore.snapshotPath()).fileName(), file);
+        if (!file.isEmpty())
+            QCOMPARE(readFile(restore.snapshotPath()), controller);
     }
 };
 

@@ -39,8 +39,8 @@ public:
     QList<Write> writes;
     QByteArray written; // every accepted byte, in order
     int refusedOutputs = 0, openings = 0, closings = 0;
-    int discards = 0;        // discardOutput() calls
-    int discardedAt = -1;    // closings before the last of them
+    int discards = 0;     // discardOutput() calls
+    int discardedAt = -1; // closings before the last of them
     qint64 yields = 0, idles = 0;
     qint16 commPort = 0, inputLen = 0, inBufferSize = 1024;
     QString settings = QStringLiteral("57600,N,8,1");
@@ -63,10 +63,7 @@ public:
     qint16 InBufferCount() override;
     bool Output(const QByteArray &bytes) override;
     qint64 lineDrainNs() override { return drainNs; }
-    void discardOutput() override {
-        ++discards;
-        discardedAt = closings;
-    }
+    void discardOutput() override { ++discards, discardedAt = closings; }
     QByteArray Input() override;
 
     qint64 nowNs() override { return now_; }
@@ -88,8 +85,7 @@ private:
 class SimLink : public sim::ControllerIo {
 public:
     SimLink(FakeComm &fake, const QStringList &args, const QByteArray &image = {});
-    SimLink(const SimLink &) = delete;
-    SimLink &operator=(const SimLink &) = delete;
+    SimLink(const SimLink &) = delete; // the controller calls back into this one
 
     qint64 replyDelayNs = 100 * FakeComm::kUs;
     qint64 byteGapNs = 0; // pacing of each sent byte; 0: all at once

@@ -39,7 +39,6 @@ public:
     PtyPair(const PtyPair &) = delete;
     PtyPair &operator=(const PtyPair &) = delete;
 
-    bool ok() const { return master_ >= 0; }
     QString path() const { return path_; }
     int master() const { return master_; }
 
@@ -81,8 +80,7 @@ public:
     }
 
 private:
-    int master_ = -1;
-    int slave_ = -1;
+    int master_ = -1, slave_ = -1;
     QString path_;
 };
 

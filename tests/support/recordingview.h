@@ -27,7 +27,7 @@ public:
     bool stop = false, stopSeen = false; // stopRequested() has answered true
     int callsAfterStop = 0;              // view calls once the stop was seen
     QString status, configStatus, fileStatus;
-    qint64 progressMin = 0, progressMax = 100, progressValue = 0;
+    qint64 progressMax = 100, progressValue = 0;
     bool busy = false, lastWasIdle = false;
     QStringList warnings; // "<title>|<text>"
 
@@ -39,7 +39,7 @@ public:
         return out;
     }
     void setStatus(const QString &text) override { record("status:" + (status = text)); }
-    void setProgressMin(qint64 v) override { record("min:" + QString::number(progressMin = v)); }
+    void setProgressMin(qint64 v) override { record("min:" + QString::number(v)); }
     void setProgressMax(qint64 v) override { record("max:" + QString::number(progressMax = v)); }
     void setProgressValue(qint64 v) override {
         record("value:" + QString::number(progressValue = v));

@@ -13,31 +13,26 @@ public:
     QList<bool> questionAnswers;
     QList<Answer> yesNoCancelAnswers; // none left: No
     QStringList folders;              // the folder each file dialog opened in
-    std::function<void()> duringWarning;
-    bool holdQuestions = false;     // questionLater leaves its question open in `open`
-    std::function<void(bool)> open; // the open question's answer
+    bool holdQuestions = false;       // questionLater leaves its question open in `open`
+    std::function<void(bool)> open;   // the open question's answer
 
     void warning(QWidget *, const QString &title, const QString &text) override {
         asked << QStringLiteral("warning:") + title + QLatin1Char('|') + text;
-        if (duringWarning)
-            duringWarning();
     }
     bool question(QWidget *, const QString &title, const QString &text) override {
         asked << QStringLiteral("question:") + title + QLatin1Char('|') + text;
-        return questionAnswers.isEmpty() ? false : questionAnswers.takeFirst();
+        return !questionAnswers.isEmpty() && questionAnswers.takeFirst();
     }
     void questionLater(QWidget *, const QString &title, const QString &text,
                        std::function<void(bool)> answered) override {
-        asked << QStringLiteral("question:") + title + QLatin1Char('|') + text;
         if (holdQuestions)
-            open = std::move(answered);
+            open = std::move(answered), asked << QStringLiteral("question:") + title + '|' + text;
         else
-            answered(!questionAnswers.isEmpty() && questionAnswers.takeFirst());
+            answered(question(nullptr, title, text));
     }
     void withdrawQuestions() override {
-        if (open)
+        if (std::exchange(open, nullptr))
             asked << QStringLiteral("withdrawn");
-        open = nullptr;
     }
     Answer yesNoCancel(QWidget *, const QString &title, const QString &text) override {
         asked << QStringLiteral("yesNoCancel:") + title + QLatin1Char('|') + text;

@@ -14,9 +14,8 @@
 class SimProcess {
 public:
     explicit SimProcess(const QStringList &args) {
-        QString exe = qEnvironmentVariable("STOWLINE_SIM");
-        if (exe.isEmpty())
-            exe = QCoreApplication::applicationDirPath() + QStringLiteral("/../tools/stowline-sim");
+        const QString exe = qEnvironmentVariable(
+            "STOWLINE_SIM", QCoreApplication::applicationDirPath() + "/../tools/stowline-sim");
         process_.setProcessChannelMode(QProcess::ForwardedErrorChannel);
         process_.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         process_.start(exe, QStringList(args) << QStringLiteral("--quiet"));
