@@ -171,6 +171,13 @@ QByteArray StampedComm::Input() {
     return got;
 }
 
+QByteArray StampedComm::InputUpTo(qint32 n) {
+    QByteArray got = QtCommControl::InputUpTo(n);
+    if (!got.isEmpty() && (inputs_ += got.size()) >= stampFrom_)
+        lastInputNs_ = monoNs();
+    return got;
+}
+
 double bareReadSeconds(const QString &path) {
     const QByteArray name = QFile::encodeName(path);
     const qint64 start = monoNs();

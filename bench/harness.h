@@ -91,10 +91,11 @@ public:
 
     bool Output(const QByteArray &bytes) override;
     QByteArray Input() override;
+    QByteArray InputUpTo(qint32 n) override;
 
     qint64 startNs() const { return startNs_; }
     qint64 lastInputNs() const { return lastInputNs_; }
-    qint64 inputs() const { return inputs_; }           // reads that returned a byte
+    qint64 inputs() const { return inputs_; }           // bytes taken by reads
     qint64 outputBytes() const { return outputBytes_; } // bytes handed to Output
 
 private:

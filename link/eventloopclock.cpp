@@ -38,3 +38,11 @@ void EventLoopClock::idleUntil(qint64 deadlineNs) {
     wake.start(std::chrono::milliseconds(leftMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
+
+void EventLoopClock::napUntil(qint64 deadlineNs) {
+    constexpr qint64 kSliceNs = 16'000'000;
+    for (qint64 leftNs = deadlineNs - nowNs(); leftNs > 0; leftNs = deadlineNs - nowNs()) {
+        QThread::usleep(static_cast<unsigned long>(qMin(leftNs, kSliceNs) / 1000));
+        QCoreApplication::processEvents();
+    }
+}

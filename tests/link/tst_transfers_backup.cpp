@@ -1,5 +1,6 @@
 #include "transferrig.h"
 
+#include <algorithm>
 #include <functional>
 
 Q_DECLARE_METATYPE(FirstGenController)
@@ -177,8 +178,10 @@ void TestBackup::secondGeneration() {
         QCOMPARE(rig.image.ConfigLength, kSecondGenerationLength);
         QCOMPARE(rig.image.ConfigData.mid(1), image);
         QCOMPARE(rig.view.configStatus, QStringLiteral("186368 bytes"));
-        QCOMPARE(values.size(), kSecondGenerationLength + 1);
-        QCOMPARE(values.at(values.size() - 2), kSecondGenerationLength - 1);
+        // Once per pass: the bytes taken so far, rising, then back to 0.
+        QCOMPARE(values.first(), 0);
+        QVERIFY(std::is_sorted(values.begin(), values.end() - 1));
+        QVERIFY(values.at(values.size() - 2) < kSecondGenerationLength);
     } else {
         const qsizetype taken = qMax<qint64>(0, streamLength - 1);
         QCOMPARE(rig.view.warnings, QStringList{kNoResponse});
