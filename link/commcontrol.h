@@ -61,6 +61,9 @@ public:
         Q_UNUSED(ms);
         return false;
     }
+    // Moves what the system has received into the receive buffer now, without waiting, so
+    // that a count sees all that has arrived.
+    virtual void gatherInput() {}
     // Bytes per second the line carries at the settings in force; 0 when unknown.
     virtual double lineRate() const { return 0; }
 };

@@ -41,8 +41,10 @@ void EventLoopClock::idleUntil(qint64 deadlineNs) {
 
 void EventLoopClock::napUntil(qint64 deadlineNs) {
     constexpr qint64 kSliceNs = 16'000'000;
-    for (qint64 leftNs = deadlineNs - nowNs(); leftNs > 0; leftNs = deadlineNs - nowNs()) {
+    // The caller yields once the nap is over, so the last slice ends without a turn.
+    for (qint64 leftNs = deadlineNs - nowNs(); leftNs > 0;) {
         QThread::usleep(static_cast<unsigned long>(qMin(leftNs, kSliceNs) / 1000));
-        QCoreApplication::processEvents();
+        if ((leftNs = deadlineNs - nowNs()) > 0)
+            QCoreApplication::processEvents();
     }
 }

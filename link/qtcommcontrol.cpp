@@ -280,6 +280,16 @@ bool QtCommControl::waitForBytes(int ms) {
     return true;
 }
 
+void QtCommControl::gatherInput() {
+    // Qt reads from the device only when the event loop tells it to, one system buffer (a
+    // few KiB) at a time; polling here takes several at once. Bounded, as a device that
+    // keeps up with the reads would never run dry.
+    for (int i = 0; i < 16 && port_.isOpen() && port_.bytesAvailable() < inBufferSize_; ++i) {
+        if (!port_.waitForReadyRead(0))
+            break;
+    }
+}
+
 double QtCommControl::lineBytesPerSecond() const {
     const double stop = line_.stopBits == QSerialPort::TwoStop          ? 2.0
                         : line_.stopBits == QSerialPort::OneAndHalfStop ? 1.5

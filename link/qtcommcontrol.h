@@ -52,6 +52,7 @@ public:
     QByteArray InputUpTo(qint32 n) override;
     qint64 OutputRoom() override;
     bool waitForBytes(int ms) override;
+    void gatherInput() override;
     double lineRate() const override { return lineBytesPerSecond(); }
     qint64 lineDrainNs() override;
     void discardOutput() override;
