@@ -164,7 +164,6 @@ void Transfers::BackupType2() {
         ui_.setProgressValue(k - 1);
         if (!UploadWaitEnded(waits_.stream(2, 2, took)))
             return;
-        port_.gatherInput();
         const qint32 want =
             qMin<qint32>(port_.InBufferCount() - 1, kSecondGenerationLength - k + 1);
         const QByteArray got = port_.InputUpTo(want);

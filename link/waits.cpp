@@ -37,7 +37,13 @@ WaitOutcome ByteWaits::stream(qint16 target, int seconds, qint64 tookLastPass) {
     const bool trickles = tookLastPass > 0 && rate > 0 &&
                           double(tookLastPass) <= 2.0 * rate * double(now - streamPassNs_) * 1e-9;
     streamPassNs_ = now;
-    return countWait(target, seconds, 0, trickles ? Pace::Trickle : Pace::Events);
+    const WaitOutcome outcome =
+        countWait(target, seconds, 0, trickles ? Pace::Trickle : Pace::Events);
+    // A controller outrunning its line leaves more in the system than one read of the event
+    // loop takes: the pass is to see it all.
+    if (outcome == WaitOutcome::Arrived && !trickles)
+        port_.gatherInput();
+    return outcome;
 }
 
 WaitOutcome ByteWaits::countWait(qint16 target, int seconds, qint64 startDelayNs, Pace pace) {

@@ -37,7 +37,8 @@ public:
     // atLeast for the next bytes of a stream, told how many the last pass took. When those
     // came no faster than the line carries them, the controller trickles: between passes the
     // wait sleeps until some 16 ms worth can have arrived instead of waking for each byte.
-    // Never past the limit, so the bytes that make it still count.
+    // Never past the limit, so the bytes that make it still count. Once the bytes are there,
+    // a controller outrunning its line has all it sent so far pulled into the receive buffer.
     WaitOutcome stream(qint16 target, int seconds, qint64 tookLastPass);
 
     // Takes text from the port until a "U" has been read. Characters before it are ignored;
