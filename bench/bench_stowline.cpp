@@ -167,17 +167,18 @@ public:
         outputBytes += bytes.size();
         return QtCommControl::Output(bytes);
     }
-    QByteArray Input() override {
-        QByteArray got = QtCommControl::Input();
+    QByteArray Input() override { return stamped(QtCommControl::Input()); }
+    QByteArray InputUpTo(qint32 n) override { return stamped(QtCommControl::InputUpTo(n)); }
+    qint64 startNs = -1, lastInputNs = -1, inputs = 0, outputBytes = 0;
+
+private:
+    QByteArray stamped(QByteArray got) {
         if (!got.isEmpty()) {
             inputs += got.size();
             lastInputNs = monoNs();
         }
         return got;
     }
-    qint64 startNs = -1, lastInputNs = -1, inputs = 0, outputBytes = 0;
-
-private:
     QByteArray start_;
 };
 

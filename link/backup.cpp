@@ -2,6 +2,7 @@
 
 #include "transfertexts.h"
 
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -40,17 +41,24 @@ void Transfers::mnuBackup_Click() {
     }
 }
 
-std::optional<quint8> Transfers::UploadByte(qint32 k, qint16 waiting) {
-    switch (waits_.atLeast(waiting, 2)) {
+bool Transfers::UploadWaitEnded(WaitOutcome outcome) {
+    switch (outcome) {
     case WaitOutcome::Arrived:
-        break;
+        return true;
     case WaitOutcome::Stopped:
         StopNow(true);
-        return std::nullopt;
+        return false;
     case WaitOutcome::TimedOut:
         DropUpload();
-        return std::nullopt;
+        return false;
     }
+    return false;
+}
+
+std::optional<quint8> Transfers::UploadByte(qint32 k) {
+    // The controller answers each "A" at once.
+    if (!UploadWaitEnded(waits_.atLeast(1, 2, 0, true)))
+        return std::nullopt;
     const std::optional<quint8> byte = TakeByte();
     if (!byte) {
         DropUpload();
@@ -106,7 +114,7 @@ void Transfers::BackupType1() {
     const QByteArray ack = QByteArrayLiteral("A");
     for (qint32 k = 1; k <= length; ++k) {
         ui_.setProgressValue(k - 1);
-        const std::optional<quint8> byte = UploadByte(k, 1);
+        const std::optional<quint8> byte = UploadByte(k);
         if (!byte)
             return;
         checksum ^= *byte;
@@ -150,11 +158,23 @@ void Transfers::BackupType2() {
     ui_.setProgressMax(kSecondGenerationLength);
     ui_.setStatus(texts::uploading(kSecondGenerationLength));
 
-    for (qint32 k = 1; k <= kSecondGenerationLength; ++k) {
+    // Each pass takes every byte that may be taken: byte k only once byte k + 1 is there too,
+    // so all that wait but the last, and none past the image. The limit holds for each byte,
+    // as every wait begins right after the last byte taken.
+    qint32 took = 0;
+    for (qint32 k = 1; k <= kSecondGenerationLength; k += took) {
         ui_.setProgressValue(k - 1);
-        // Byte k is taken only once byte k + 1 is there too.
-        if (!UploadByte(k, 2))
+        if (!UploadWaitEnded(waits_.stream(2, 2, took)))
             return;
+        const qint32 want =
+            qMin<qint32>(port_.InBufferCount() - 1, kSecondGenerationLength - k + 1);
+        const QByteArray got = port_.InputUpTo(want);
+        if (got.isEmpty()) { // the count promised bytes the port no longer has
+            DropUpload();
+            return;
+        }
+        std::memcpy(image_.ConfigData.data() + k, got.constData(), size_t(got.size()));
+        took = qint32(got.size());
     }
 
     ui_.setProgressValue(0);

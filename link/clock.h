@@ -11,4 +11,7 @@ public:
     virtual qint64 nowNs() = 0;
     virtual void yieldOnce() = 0;
     virtual void idleUntil(qint64 deadlineNs) = 0;
+    // Sleeps until the deadline without waking for port bytes, giving the window its turn at
+    // least every 20 ms. By default an idle, which may end early.
+    virtual void napUntil(qint64 deadlineNs) { idleUntil(deadlineNs); }
 };

@@ -49,4 +49,32 @@ public:
     // Up to InputLen bytes from the front of the receive buffer; empty when nothing waits.
     // In text mode each byte stands for one character (Latin-1).
     virtual QByteArray Input() = 0;
+
+    // Bulk forms for the loops that move many bytes per pass. The defaults are built from the
+    // per-byte operations, so a port offering only those behaves exactly as before.
+
+    // Up to n bytes from the front of the receive buffer, whatever InputLen says.
+    virtual QByteArray InputUpTo(qint32 n) {
+        QByteArray got;
+        for (qint32 i = 0; i < n; ++i) {
+            const QByteArray one = Input();
+            if (one.isEmpty())
+                break;
+            got += one;
+        }
+        return got;
+    }
+    // How many bytes Output takes now without waiting for room.
+    virtual qint64 OutputRoom() { return 1; }
+    // Blocks on the device itself until a byte arrives or ms pass, leaving window events
+    // waiting. False when the port cannot wait this way; the caller then waits its own way.
+    virtual bool waitForBytes(int ms) {
+        Q_UNUSED(ms);
+        return false;
+    }
+    // Moves what the system has received into the receive buffer now, without waiting, so
+    // that a count sees all that has arrived.
+    virtual void gatherInput() {}
+    // Bytes per second the line carries at the settings in force; 0 when unknown.
+    virtual double lineRate() const { return 0; }
 };

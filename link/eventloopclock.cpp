@@ -38,3 +38,13 @@ void EventLoopClock::idleUntil(qint64 deadlineNs) {
     wake.start(std::chrono::milliseconds(leftMs));
     QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
 }
+
+void EventLoopClock::napUntil(qint64 deadlineNs) {
+    constexpr qint64 kSliceNs = 16'000'000;
+    // The caller yields once the nap is over, so the last slice ends without a turn.
+    for (qint64 leftNs = deadlineNs - nowNs(); leftNs >= 1000;) {
+        QThread::usleep(static_cast<unsigned long>(qMin(leftNs, kSliceNs) / 1000));
+        if ((leftNs = deadlineNs - nowNs()) >= 1000)
+            QCoreApplication::processEvents();
+    }
+}

@@ -15,6 +15,9 @@ public:
     // Returns after the first batch of events, or at the deadline when none arrive; never
     // later than the deadline, and at once when it has passed.
     void idleUntil(qint64 deadlineNs) override;
+    // Plain sleeps of at most 16 ms with a turn of the event loop after each: bytes that
+    // arrive meanwhile wait in the system's buffer instead of waking the program one by one.
+    void napUntil(qint64 deadlineNs) override;
 
 private:
     QElapsedTimer elapsed_;

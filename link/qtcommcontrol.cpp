@@ -297,6 +297,34 @@ QByteArray QtCommControl::Input() {
     return port_.read(take);
 }
 
+QByteArray QtCommControl::InputUpTo(qint32 n) {
+    if (!port_.isOpen() || n <= 0)
+        return {};
+    return port_.read(qMin<qint64>(n, port_.bytesAvailable()));
+}
+
+qint64 QtCommControl::OutputRoom() {
+    return port_.isOpen() ? OutBufferSize - port_.bytesToWrite() : 0;
+}
+
+bool QtCommControl::waitForBytes(int ms) {
+    if (!port_.isOpen())
+        return false;
+    // Polls the device alone; a lost device closes the port through the error handler.
+    port_.waitForReadyRead(ms);
+    return true;
+}
+
+void QtCommControl::gatherInput() {
+    // Qt reads from the device only when the event loop tells it to, one system buffer (a
+    // few KiB) at a time; polling here takes several at once. Bounded, as a device that
+    // keeps up with the reads would never run dry.
+    for (int i = 0; i < 16 && port_.isOpen() && port_.bytesAvailable() < inBufferSize_; ++i) {
+        if (!port_.waitForReadyRead(0))
+            break;
+    }
+}
+
 double QtCommControl::lineBytesPerSecond() const {
     const double stop = line_.stopBits == QSerialPort::TwoStop          ? 2.0
                         : line_.stopBits == QSerialPort::OneAndHalfStop ? 1.5

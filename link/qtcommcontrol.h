@@ -53,6 +53,11 @@ public:
     qint16 InBufferCount() override;
     bool Output(const QByteArray &bytes) override;
     QByteArray Input() override;
+    QByteArray InputUpTo(qint32 n) override;
+    qint64 OutputRoom() override;
+    bool waitForBytes(int ms) override;
+    void gatherInput() override;
+    double lineRate() const override { return lineBytesPerSecond(); }
     qint64 lineDrainNs() override;
     void discardOutput() override;
 

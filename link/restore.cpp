@@ -59,16 +59,22 @@ bool Transfers::DownloadImage(quint8 &checksum) {
     checksum = 0;
     // Below 19 bytes the interval rounds to 0: then every byte moves the bar.
     const qint32 interval = qint32(std::lround(double(length) / 37.0));
-    for (qint32 i = 1; i <= length; ++i) {
-        if (interval == 0 || (i - 1) % interval == 0)
-            ui_.setProgressValue(i - 1);
-        const quint8 byte = quint8(image_.ConfigData.at(i));
-        if (!SendByte(byte)) {
+    // Each pass hands the line as many bytes as the transmit buffer has room for (at least
+    // one, which waits for room); the bar moves at the same bytes as one byte a pass would.
+    for (qint32 i = 1, n = 0; i <= length; i += n) {
+        n = qint32(qBound(qint64(1), port_.OutputRoom(), qint64(length - i + 1)));
+        for (qint32 m = i; m < i + n; ++m) {
+            if (interval == 0 || (m - 1) % interval == 0)
+                ui_.setProgressValue(m - 1);
+        }
+        const char *bytes = image_.ConfigData.constData() + i;
+        if (!(n == 1 ? SendByte(quint8(*bytes)) : port_.Output(QByteArray(bytes, n)))) {
             ui_.setProgressValue(0);
             ReportNoResponse();
             return false;
         }
-        checksum ^= byte;
+        for (qint32 m = 0; m < n; ++m)
+            checksum ^= quint8(bytes[m]);
         if (!waits_.yield()) {
             StopNow();
             return false;

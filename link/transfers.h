@@ -74,9 +74,11 @@ private:
     // Both end the transfer themselves when they return false.
     bool AwaitReply(qint16 target, int seconds, qint64 startDelayNs = 0);
     bool DownloadImage(quint8 &checksum);
-    // Waits for image byte k (once `waiting` bytes are there) and stores it; on a time-out,
-    // a stop or a lost device it ends the upload itself and returns nothing.
-    std::optional<quint8> UploadByte(qint32 k, qint16 waiting);
+    // Waits for image byte k of the lock-step upload and stores it; on a time-out, a stop or
+    // a lost device it ends the upload itself and returns nothing.
+    std::optional<quint8> UploadByte(qint32 k);
+    // Whether an upload's wait found its bytes; otherwise it ends the upload.
+    bool UploadWaitEnded(WaitOutcome outcome);
 
     CommControl &port_;
     TransferUi &ui_;

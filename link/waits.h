@@ -30,7 +30,16 @@ public:
     // the count is read only after a yield, so the window gets at least one turn per wait.
     // A wait for a reply to bytes still on their way counts its limit from when the line will
     // have carried them (startDelayNs from now).
-    WaitOutcome atLeast(qint16 target, int seconds, qint64 startDelayNs = 0);
+    // A reply due at once (prompt) is first awaited on the port itself, in slices of a few
+    // milliseconds with the window's turn between them, then in the event loop.
+    WaitOutcome atLeast(qint16 target, int seconds, qint64 startDelayNs = 0, bool prompt = false);
+
+    // atLeast for the next bytes of a stream, told how many the last pass took. When those
+    // came no faster than the line carries them, the controller trickles: between passes the
+    // wait sleeps until some 16 ms worth can have arrived instead of waking for each byte.
+    // Never past the limit, so the bytes that make it still count. Once the bytes are there,
+    // a controller outrunning its line has all it sent so far pulled into the receive buffer.
+    WaitOutcome stream(qint16 target, int seconds, qint64 tookLastPass);
 
     // Takes text from the port until a "U" has been read. Characters before it are ignored;
     // those after it stay unread.
@@ -46,8 +55,13 @@ private:
     }
     // Sleeps until a byte arrives or the limit passes. False when the user asked to stop.
     bool idle(qint64 startNs, int seconds);
+    enum class Pace { Events, Prompt, Trickle };
+    WaitOutcome countWait(qint16 target, int seconds, qint64 startDelayNs, Pace pace);
+    // Between passes of a count wait; false when the user asked to stop.
+    bool pause(qint64 startNs, int seconds, Pace pace);
 
     CommControl &port_;
     Clock &clock_;
     TransferUi &ui_;
+    qint64 streamPassNs_ = 0; // when the last pass of a stream began
 };
