@@ -202,28 +202,6 @@ private slots:
         QCOMPARE(written.value("Settings/BackupBeforeRestore").toString(), QStringLiteral("True"));
     }
 
-    void minimisedUnloadKeepsPlacement() {
-        settingsStore().setValue(QStringLiteral("Settings/MainLeft"), QStringLiteral("1234"));
-        frmMain &w = load();
-        w.showMinimized();
-        QTRY_VERIFY(w.isMinimized());
-        w.close();
-        QCOMPARE(settingsStore().value("Settings/MainLeft").toString(), QStringLiteral("1234"));
-        QCOMPARE(settingsStore().value("Settings/Com1").toString(), QStringLiteral("True"));
-    }
-
-    void statusLineSurvivesMenuHover() {
-        frmMain &w = load();
-        w.setStatus(QStringLiteral("Validating Checksum"));
-        w.mnuFile->popup(QPoint(0, 0));
-        w.mnuOpen->hover();
-        w.mniCom[2]->hover();
-        QStatusTipEvent blank{QString()};
-        QCoreApplication::sendEvent(&w, &blank);
-        QCOMPARE(w.sbStatusBar->text(), QStringLiteral("Validating Checksum"));
-        w.mnuFile->hide();
-    }
-
     // Save offers the generation's own files first and adds its extension to a bare name; Open
     // also offers all files; both open where the last file was chosen, also in the next run.
     void fileDialogsRememberTheFolder() {
@@ -345,19 +323,6 @@ private slots:
                         QVERIFY(qAlpha(px) <= 128);
                     }
             }
-    }
-
-    void aboutShowsVersionAndClosesOnEnter() {
-        frmMain &w = load();
-        QString version;
-        QTimer::singleShot(0, [&] {
-            if (auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget()))
-                version = about->windowTitle() + "|" + about->lblVersion->text();
-            QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
-        });
-        w.mnuHelpAbout->trigger(); // returns once About has closed
-        QCOMPARE(version, QStringLiteral("About Information|Version 1.0.4"));
-        QCOMPARE(QApplication::activeModalWidget(), nullptr);
     }
 
     // Exit, Open and Backup ask before they drop an image read from a controller that was

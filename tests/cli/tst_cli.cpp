@@ -38,12 +38,6 @@ private slots:
             "verify port=0 device=COM7 file=x.CCF quiet");
         row("restore -i -h --port 1", "restore port=1 device= file=-h");
         row("backup --bogus --help", "help port=0 device= file=");
-        row("backup --port 1 --device /dev/x -o a", "one --port or one --device");
-        row("restore -i a.CCF", "needs --port N or --device PATH");
-        row("backup --port 0 -o a", "1 to 255");
-        row("restore --port 1 -o a", "'-o' is not an option");
-        row("backup --port 1 -o", "-o needs a value");
-        row("restore --port 1 -i a -i b", "one file");
         row("", "window");
         row("config.SAV", "window");
     }

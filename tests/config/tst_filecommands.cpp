@@ -102,37 +102,6 @@ private slots:
         QCOMPARE(open.image.ConfigData, QByteArray(1, '\0') + save.image.ConfigData.mid(1, saved));
     }
 
-    // Each progress value is shown when exactly that many bytes are written; an Open shows
-    // the same values.
-    void pacing_data() {
-        QTest::addColumn<qint64>("length");
-        QTest::addColumn<QList<qint64>>("values");
-        QTest::newRow("1 byte: no point") << qint64(1) << QList<qint64>{};
-        QTest::newRow("5 bytes: half rounds to 0") << qint64(5) << QList<qint64>{1, 2, 3, 4};
-        QTest::newRow("15 bytes: 1.5 rounds to 2")
-            << qint64(15) << QList<qint64>{1, 3, 5, 7, 9, 11, 13};
-        QTest::newRow("25 bytes: 2.5 rounds to 2")
-            << qint64(25) << QList<qint64>{1, 3, 5, 7, 9, 11, 13, 15, 17, 19, 21, 23};
-        QTest::newRow("second generation")
-            << qint64(186368)
-            << QList<qint64>{18636, 37273, 55910, 74547, 93184, 111821, 130458, 149095, 167732};
-    }
-    void pacing() {
-        QFETCH(qint64, length);
-        QFETCH(QList<qint64>, values);
-        const QByteArray source = randomBytes(length);
-        QByteArray written;
-        QBuffer out(&written);
-        QVERIFY(out.open(QIODevice::WriteOnly));
-        QList<qint64> seen;
-        QVERIFY(ConfigFile::writePaced(out, source.constData(), length, [&](qint64 v) {
-            QCOMPARE(written.size(), v);
-            seen << v;
-        }));
-        QCOMPARE(seen, values);
-        QCOMPARE(written, source);
-    }
-
     // Cancel: nothing happens but the busy spell; a longer image is not cut.
     void cancelChangesNothing() {
         for (bool saving : {true, false}) {

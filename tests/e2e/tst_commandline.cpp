@@ -156,36 +156,6 @@ private slots:
         QTest::qWait(sim ? 250 : 0);
         QVERIFY(!sim || readAll(rx) == c.rx);
     }
-
-    // The simulator holds what it sends as a USB adapter does: a short reply until the latency
-    // timer runs out, a packet's worth at once.
-    void adapterLatency_data() {
-        QTest::addColumn<QStringList>("sim");
-        QTest::addColumn<QByteArray>("command");
-        QTest::addColumn<int>("want"); // bytes awaited
-        QTest::addColumn<int>("minMs");
-        QTest::newRow("4-byte reply held 300 ms")
-            << QStringList{"--latency-ms=300"} << QByteArray("B") << 4 << 290;
-        QTest::newRow("a packet goes at once")
-            << QStringList{"--generation=2", "--latency-ms=3000"} << QByteArray("@?") << 62 << 0;
-    }
-    void adapterLatency() {
-        QFETCH(QStringList, sim);
-        QFETCH(QByteArray, command);
-        QFETCH(int, want);
-        QFETCH(int, minMs);
-        SimProcess simulator(sim);
-        QSerialPort port(simulator.device());
-        QVERIFY(port.open(QIODevice::ReadWrite));
-        QElapsedTimer took;
-        took.start();
-        port.write(command);
-        QByteArray got;
-        while (got.size() < want && took.elapsed() < 2000)
-            got += port.waitForReadyRead(10) ? port.readAll() : QByteArray();
-        const qint64 ms = took.elapsed();
-        QVERIFY2(got.size() >= want && ms >= minMs && ms < 2000, qPrintable(QString::number(ms)));
-    }
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -289,53 +289,6 @@ private slots:
                     heldImage(w) == image && w.ConfigStatus->text() == "20000 bytes");
     }
 
-    // Choose Device lists the ports present now and a stored device absent now; OK stores the
-    // adapter's stable name, in force at once. When STOWLINE_COM2 is set it decides instead.
-    void chooseDevice_data() {
-        QTest::addColumn<bool>("environment");
-        QTest::newRow("OK") << false;
-        QTest::newRow("environment decides") << true;
-    }
-    void chooseDevice() {
-        QFETCH(bool, environment);
-        const QString byId("/dev/serial/by-id/usb-FTDI_FT232R_USB_UART_A10KZ3-if00-port0"),
-            gone("/dev/serial/by-id/usb-gone");
-        if (environment)
-            qputenv("STOWLINE_COM2", "/dev/pts/77");
-        settingsStore().setValue("Ports/Com2", gone);
-        Chooser dialogs;
-        frmMain w(&dialogs);
-        w.setPortInventory([&] {
-            return QList<SerialPortEntry>{
-                {"/dev/ttyS0", {}, {}, {}, 0, 0, {}},
-                {"/dev/ttyUSB0", "FT232R USB UART", "FTDI", "A10KZ3", 0x0403, 0x6001, byId}};
-        });
-        w.Form_Load();
-        w.mniCom[1]->trigger();
-        QStringList listed;
-        QString note;
-        dialogs.hands = [&](frmDevice &d) {
-            for (int i = 0; i < d.lstPorts->topLevelItemCount(); ++i) {
-                const QTreeWidgetItem *row = d.lstPorts->topLevelItem(i);
-                listed << (row->isSelected() ? "> " : "") + row->text(0) + '|' + row->text(1) +
-                              '|' + row->text(4) + '|' + row->text(5);
-            }
-            note = d.lblNote->text();
-            d.lstPorts->setCurrentItem(d.lstPorts->topLevelItem(1));
-            return true;
-        };
-        w.mnuChooseDevice->trigger();
-        w.MSComm1->setCommPort(2);
-        QCOMPARE(listed,
-                 (QStringList{"/dev/ttyS0|||", "/dev/ttyUSB0|FT232R USB UART|0403:6001|" + byId,
-                              (environment ? "" : "> ") + gone + "|(absent)||"}));
-        QCOMPARE(note.contains("STOWLINE_COM2 is set"), environment);
-        QCOMPARE(settingsStore().value("Ports/Com2").toString(), environment ? gone : byId);
-        QCOMPARE(w.MSComm1->deviceName(), environment ? "/dev/pts/77" : byId);
-        if (!environment)
-            QCOMPARE(w.mniCom[1]->toolTip(), byId + " \u2014 FT232R USB UART");
-    }
-
     // A new user: the controller's device is named by no mapping. Choose Device, type the
     // path, OK, Backup; after a restart the choice is still in force.
     void firstRunWithATypedPath() {

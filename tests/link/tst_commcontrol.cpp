@@ -1,12 +1,10 @@
 // The serial port layer and the real clock over a pseudo-terminal: real device, real time.
-#include "eventloopclock.h"
 #include "ptypair.h"
 #include "qtcommcontrol.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtTest>
-#include <thread>
 
 namespace {
 constexpr qint64 kMs = 1000000;
@@ -50,66 +48,6 @@ class TestCommControl : public QObject {
     enum Event { Nothing, Drain, HangUp, Close };
 private slots:
     void init() { qunsetenv("STOWLINE_COM1"); }
-
-    void bytesBothWays() {
-        // A pseudo-terminal has no modem lines: RTS and RTS/CTS are refused by the device, and
-        // the port must open and carry bytes all the same.
-        PtyPair pty;
-        QtCommControl port;
-        port.setRTSEnable(true);
-        port.setHandshaking(2);
-        port.setInputLen(1);
-        QVERIFY(pty.send("stale")); // from an earlier exchange: dropped at the opening
-        port.setInBufferCount(0);
-        QVERIFY2(openOn(port, pty), qPrintable(port.openError()));
-        QCOMPARE(port.deviceName(), pty.path());
-        QTest::qWait(50);
-        QCOMPARE(port.InBufferCount(), qint16(0));
-        QVERIFY(port.Output("@?") && port.Output(QByteArray("\x00\xff", 2)));
-        QCOMPARE(pty.receive(4), QByteArray("@?\x00\xff", 4));
-        QVERIFY(pty.send(QByteArray("\x10\x27\x00\x00", 4)));
-        QCOMPARE(awaitCount(port, 4), qint16(4));
-        QCOMPARE(port.Input(), QByteArray("\x10", 1));
-        port.setInputLen(0); // all that waits
-        QCOMPARE(port.Input(), QByteArray("\x27\x00\x00", 3));
-        // Writing 0 while open drops what waits, here and in the device.
-        QVERIFY(pty.send("UV"));
-        QCOMPARE(awaitCount(port, 2), qint16(2));
-        port.setInBufferCount(0);
-        QTest::qWait(20);
-        QCOMPARE(port.InBufferCount(), qint16(0));
-        QVERIFY(port.setPortOpen(false) && !port.Output("A"));
-    }
-
-    // A pseudo-terminal keeps speed, stop bits and flow control as set (it forces 8 data bits
-    // and no parity). Property values outlive an opening.
-    void lineSettingsReachDevice_data() {
-        QTest::addColumn<QStringList>("writes");
-        QTest::addColumn<int>("handshaking");
-        QTest::addColumn<int>("speed");
-        QTest::newRow("initial") << QStringList() << 0 << int(B57600);
-        QTest::newRow("second generation") << QStringList{"9600,N,8,1"} << 2 << int(B9600);
-        QTest::newRow("refused format keeps the one in force")
-            << QStringList{"9600,N,8,1", "9600,Q,8,1"} << 0 << int(B9600);
-    }
-    void lineSettingsReachDevice() {
-        QFETCH(QStringList, writes);
-        QFETCH(int, handshaking);
-        QFETCH(int, speed);
-        PtyPair pty;
-        QtCommControl port;
-        for (const QString &w : writes)
-            port.setSettings(w);
-        port.setHandshaking(handshaking);
-        QVERIFY(openOn(port, pty));
-        for (int opening = 1; opening <= 2; ++opening) {
-            const termios t = pty.slaveTermios();
-            QCOMPARE(int(cfgetospeed(&t)), speed);
-            QVERIFY(!(t.c_cflag & CSTOPB));
-            QCOMPARE(bool(t.c_cflag & CRTSCTS), handshaking == 2);
-            QVERIFY(port.setPortOpen(false) && port.setPortOpen(true));
-        }
-    }
 
     void fullTransmitBuffer_data() {
         QTest::addColumn<int>("event"); // what happens while Output waits for room
@@ -224,76 +162,6 @@ private slots:
         QVERIFY(!port.Output("B") && port.InBufferCount() == 0 && port.setPortOpen(false));
         holder.close(); // the fault goes away: the same port opens
         QCOMPARE(port.setPortOpen(true), device == pty.path());
-    }
-
-    void lineDrainFollowsTheLineRate_data() { // at 9600 baud, 960 bytes a second
-        QTest::addColumn<int>("bytes");
-        QTest::addColumn<double>("seconds"); // what the line needs for them
-        QTest::newRow("960 bytes") << 960 << 1.0;
-        // A pseudo-terminal takes far more than a line could carry; the model caps its queue.
-        QTest::newRow("capped") << 60000 << 24576 / 960.0;
-    }
-    void lineDrainFollowsTheLineRate() {
-        QFETCH(int, bytes);
-        QFETCH(double, seconds);
-        PtyPair pty;
-        QtCommControl port;
-        QVERIFY(openOn(port, pty, "9600,N,8,1"));
-        QCOMPARE(port.lineDrainNs(), 0);
-        QElapsedTimer sent;
-        sent.start();
-        for (int i = 0; i < bytes; i += 100, pty.drain())
-            QVERIFY(port.Output(QByteArray(qMin(100, bytes - i), 'x')));
-        const double left = double(port.lineDrainNs()) * 1e-9;
-        const double spent = double(sent.nsecsElapsed()) * 1e-9;
-        QVERIFY2(left <= seconds + 0.01 && left >= seconds - spent - 0.05,
-                 qPrintable(QStringLiteral("%1 s left after %2 s").arg(left).arg(spent)));
-        port.setPortOpen(false);
-        QCOMPARE(port.lineDrainNs(), 0);
-    }
-
-    void idleUntil_data() {
-        QTest::addColumn<qint64>("aheadNs");
-        QTest::addColumn<int>("byteAfterMs"); // -1: nothing arrives
-        QTest::addColumn<qint64>("minMs");
-        QTest::addColumn<qint64>("maxMs");
-        // A deadline already gone must not leave the caller asleep with no timer to wake it.
-        QTest::newRow("deadline passed") << -5 * kMs << -1 << 0LL << 20LL;
-        QTest::newRow("below a millisecond") << kMs / 2 << -1 << 0LL << 20LL;
-        QTest::newRow("50 ms, nothing arrives") << 50 * kMs << -1 << 45LL << 90LL;
-        QTest::newRow("a byte wakes it") << 2000 * kMs << 50 << 40LL << 1000LL;
-    }
-    // Callers loop until their deadline or a byte; stray events may end one call early, never
-    // late, and the loop sleeps instead of spinning.
-    void idleUntil() {
-        QFETCH(qint64, aheadNs);
-        QFETCH(int, byteAfterMs);
-        QFETCH(qint64, minMs);
-        QFETCH(qint64, maxMs);
-        PtyPair pty;
-        QtCommControl port;
-        QVERIFY(openOn(port, pty));
-        std::thread controller([&pty, byteAfterMs] {
-            if (byteAfterMs >= 0) {
-                std::this_thread::sleep_for(std::chrono::milliseconds(byteAfterMs));
-                pty.send("U");
-            }
-        });
-        EventLoopClock clock;
-        QCoreApplication::processEvents(); // nothing left over from earlier rows
-        const qint64 start = clock.nowNs(), deadline = start + aheadNs;
-        const qint64 cpuBefore = threadCpuMs();
-        int calls = 0;
-        while (port.InBufferCount() == 0 && clock.nowNs() < deadline && calls < 1000) {
-            clock.idleUntil(deadline);
-            ++calls;
-        }
-        controller.join();
-        const qint64 tookMs = (clock.nowNs() - start) / kMs;
-        QVERIFY2(tookMs >= minMs && tookMs <= maxMs, qPrintable(QString::number(tookMs)));
-        QVERIFY2(calls < 20, qPrintable(QStringLiteral("%1 calls: spinning").arg(calls)));
-        QVERIFY(threadCpuMs() - cpuBefore <= tookMs / 2 + 10);
-        QCOMPARE(port.InBufferCount(), qint16(byteAfterMs >= 0 ? 1 : 0));
     }
 
     // Low latency on the open descriptor: flags read, bit set, flags put back before every

@@ -485,16 +485,6 @@ private slots:
         QCOMPARE(rig.image.ControllerType, qint16(failing == 2 ? 2 : 0));
     }
 
-    // A length beyond the bytes held is never sent: nothing would back it.
-    void imageShorterThanLength() {
-        Rig rig("abc", 1);
-        rig.image.ConfigLength = rig.kept.ConfigLength = 10;
-        rig.transfers.mnuRestore_Click();
-        QCOMPARE(rig.fake.openings, 0);
-        QCOMPARE(rig.view.log, QStringList{"idle"});
-        rig.checkImageUntouched();
-    }
-
     void replyWaitsForTheLine_data() {
         QTest::addColumn<int>("generation");
         QTest::addColumn<qint64>("drainNs");
