@@ -1,5 +1,7 @@
 #include "cli.h"
 
+#include "imagediff.h"
+
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -187,22 +189,9 @@ int exitCodeFor(TransferOutcome outcome) {
 }
 
 Difference compare(const QByteArray &controller, const QByteArray &file) {
-    Difference d;
-    const qsizetype common = qMin(controller.size(), file.size());
-    const char *a = controller.constData();
-    const char *b = file.constData();
-    for (qsizetype i = 0; i < common; ++i) {
-        if (a[i] != b[i]) {
-            if (d.differing == 0)
-                d.first = i + 1;
-            ++d.differing;
-        }
-    }
-    const qsizetype extra = qMax(controller.size(), file.size()) - common;
-    if (extra > 0 && d.differing == 0)
-        d.first = common + 1;
-    d.differing += extra;
-    return d;
+    // The same count as the window's verify after a Restore.
+    const ImageDiff diff = diffImages(file, controller);
+    return Difference{diff.count, diff.first};
 }
 
 QString describe(const Difference &d, qint64 controllerLength, qint64 fileLength) {
