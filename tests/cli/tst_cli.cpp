@@ -51,24 +51,6 @@ private slots:
                  qPrintable(got));
     }
 
-    // Bytes past the end of the shorter image count as differing.
-    void compare_data() {
-        QTest::addColumn<QByteArray>("controller");
-        QTest::addColumn<QByteArray>("file");
-        QTest::addColumn<qint64>("differing");
-        QTest::addColumn<qint64>("first");
-        QTest::newRow("file shorter") << QByteArray("abcdef") << QByteArray("abcd") << 2LL << 5LL;
-        QTest::newRow("controller shorter and different")
-            << QByteArray("aXc") << QByteArray("abcdef") << 4LL << 2LL;
-    }
-    void compare() {
-        QFETCH(QByteArray, controller);
-        QFETCH(QByteArray, file);
-        const Cli::Difference d = Cli::compare(controller, file);
-        QTEST(d.differing, "differing");
-        QTEST(d.first, "first");
-    }
-
     void progressText_data() {
         QTest::addColumn<qint64>("value");
         QTest::addColumn<qint64>("max");
