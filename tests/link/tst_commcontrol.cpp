@@ -5,6 +5,8 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtTest>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 constexpr qint64 kMs = 1000000;
@@ -132,15 +134,17 @@ private slots:
 
     void openFailures_data() {
         QTest::addColumn<int>("commPort");
-        QTest::addColumn<QString>("device"); // "pty": a pseudo-terminal another program holds
+        QTest::addColumn<QString>("device"); // "pty": held by another program; "locked": mode 0600
         QTest::addColumn<QString>("error");
-        QTest::newRow("no port selected") << 0 << QString() << "no port selected";
+        QTest::addColumn<int>("cause"); // OpenFailure: what the box's advice line is chosen by
+        QTest::newRow("no port selected")
+            << 0 << QString() << "no port selected" << int(OpenFailure::NoPort);
         QTest::newRow("missing device") << 1 << "/dev/stowline-no-such-tty"
-                                        << "No such file or directory";
-        QTest::newRow("not a terminal") << 1 << "/dev/null"
-                                        << "Inappropriate ioctl for device";
+                                        << "No such file or directory" << int(OpenFailure::Missing);
         QTest::newRow("device busy") << 1 << "pty"
-                                     << "Device or resource busy";
+                                     << "Device or resource busy" << int(OpenFailure::Busy);
+        QTest::newRow("no permission") << 1 << "locked"
+                                       << "Permission denied" << int(OpenFailure::Permission);
     }
     void openFailures() {
         QFETCH(int, commPort);
@@ -148,16 +152,23 @@ private slots:
         QFETCH(QString, error);
         PtyPair pty;
         QSerialPort holder(pty.path()); // another program with the device open
-        if (device == "pty") {
+        if (device == "pty")
             QVERIFY(holder.open(QIODevice::ReadWrite));
+        const bool locked = device == "locked";
+        const uid_t user = locked && ::geteuid() == 0 ? 65534 : ::geteuid(); // root opens all
+        if (device == "pty" || locked)
             device = pty.path();
-        }
+        QVERIFY(!locked || ::chmod(QFile::encodeName(device).constData(), 0600) == 0);
         if (!device.isEmpty())
             qputenv("STOWLINE_COM1", device.toLocal8Bit());
         QtCommControl port;
         port.setCommPort(qint16(commPort));
-        QVERIFY(!port.setPortOpen(true) && !port.portOpen());
+        QVERIFY(::seteuid(user) == 0);
+        const bool opened = port.setPortOpen(true);
+        QVERIFY(::seteuid(0) == 0 || user != 0);
+        QVERIFY(!opened && !port.portOpen());
         QCOMPARE(port.openError(), error);
+        QTEST(int(port.openFailure()), "cause");
         QCOMPARE(port.deviceName(), device);
         QVERIFY(!port.Output("B") && port.InBufferCount() == 0 && port.setPortOpen(false));
         holder.close(); // the fault goes away: the same port opens
