@@ -133,8 +133,7 @@ ParseResult parseOptions(const std::vector<std::string> &args) {
             "trailing",     "m-answer",        "verdict",      "u-prefix",  "garbage",
             "silent-at",    "stop-after",      "hangup-after", "rate",      "give-up-after",
             "record-image", "record-commands", "record-rx",    "path-file", "link",
-            "corrupt-byte",
-            "latency-ms",
+            "corrupt-byte", "latency-ms",
         };
         if (std::find(std::begin(valued), std::end(valued), name) == std::end(valued))
             return fail("unknown option: --" + name);
