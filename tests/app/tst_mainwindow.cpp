@@ -104,7 +104,6 @@ private slots:
         row("mnuOpenSnapshot", "Open &Snapshot…", true, true);
         row("mnuVerifyAfterRestore", "&Verify after Restore", true, true);
         row("mnuBackupBeforeRestore", "Back up before &Restore", true, true);
-        row("Progress", "Progress", true, true);
         row("File", "File", true, true);
         row("CntrlConfig", "Controller Configuration Buffer", true, true);
         row("ConfigStatus", "Empty|3 bytes", true, true);
