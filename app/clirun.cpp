@@ -106,8 +106,7 @@ const QString kErrorTitle = QStringLiteral("ERROR Message");
 
 // As the window words a file that cannot be used.
 int fileFailure(ConsoleUi &ui, const char *what, const QString &path, const QString &why) {
-    ui.showWarning(kErrorTitle,
-                   QStringLiteral("Error : Cannot %1 %2: %3").arg(QLatin1String(what), path, why));
+    ui.showWarning(kErrorTitle, FileCommands::failureText(what, path, why));
     return FileFailed;
 }
 

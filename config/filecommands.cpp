@@ -14,9 +14,9 @@ namespace {
 const QString kErrorTitle = QStringLiteral("ERROR Message");
 
 // As every failure box: the status line is back to idle before the box shows.
-void reportFailure(FileUi &ui, const QString &what, const QString &path, const QString &error) {
+void reportFailure(FileUi &ui, const char *what, const QString &path, const QString &error) {
     ui.setStatus(QStringLiteral("Waiting for Command"));
-    ui.showWarning(kErrorTitle, QStringLiteral("Error : Cannot %1 %2: %3").arg(what, path, error));
+    ui.showWarning(kErrorTitle, FileCommands::failureText(what, path, error));
 }
 
 ConfigFile::Progress progressTo(FileUi &ui) {
@@ -37,6 +37,10 @@ QString describe(const QFileDevice &file) {
 }
 
 } // namespace
+
+QString FileCommands::failureText(const char *what, const QString &path, const QString &error) {
+    return QStringLiteral("Error : Cannot %1 %2: %3").arg(QLatin1String(what), path, error);
+}
 
 qint32 FileCommands::savedLength(const ConfigImage &image) {
     if (image.ControllerType != 1)
@@ -171,7 +175,7 @@ bool FileCommands::mnuSave_Click() {
         QString error;
         saved = saveTo(path, &error);
         if (!saved)
-            reportFailure(ui_, QStringLiteral("save"), path, error);
+            reportFailure(ui_, "save", path, error);
     }
     ui_.SetIdleState();
     return saved;
@@ -200,5 +204,5 @@ void FileCommands::openFile(const QString &path) {
 void FileCommands::openReporting(const QString &path) {
     QString error;
     if (!openFrom(path, &error))
-        reportFailure(ui_, QStringLiteral("open"), path, error);
+        reportFailure(ui_, "open", path, error);
 }

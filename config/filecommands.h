@@ -42,6 +42,8 @@ public:
     // How many bytes a Save writes: a second-generation file is always 186368 bytes, but
     // never more bytes than are held.
     static qint32 savedLength(const ConfigImage &image);
+    // The box text of a Save ("save") or Open ("open") that did not complete.
+    static QString failureText(const char *what, const QString &path, const QString &error);
 
 private:
     void openReporting(const QString &path); // Open's steps after the dialog, box on failure
