@@ -15,7 +15,7 @@ void Transfers::mnuBackup_Click() {
     ui_.SetBusyState();
     ui_.setStatus(texts::kInitiatingBackup);
     if (!port_.Output(QByteArrayLiteral("B"))) {
-        ReportNoResponse();
+        SendFailed();
         return;
     }
     switch (waits_.exactly(4, 4)) {
@@ -102,7 +102,7 @@ void Transfers::BackupType1() {
 
     ui_.setStatus(texts::kHandshaking);
     if (!port_.Output(QByteArrayLiteral("U"))) {
-        DropUpload();
+        SendFailed(true);
         return;
     }
     ui_.setStatus(texts::uploading(length));
@@ -119,7 +119,7 @@ void Transfers::BackupType1() {
             return;
         checksum ^= *byte;
         if (!port_.Output(ack)) {
-            DropUpload();
+            SendFailed(true);
             return;
         }
     }
@@ -151,7 +151,7 @@ void Transfers::BackupType2() {
     ui_.SetBusyState();
     ui_.setStatus(texts::kInitiatingBackup);
     if (!port_.Output(QByteArrayLiteral("@?"))) {
-        DropUpload();
+        SendFailed(true);
         return;
     }
     ui_.setProgressMin(0);

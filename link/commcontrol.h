@@ -3,6 +3,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QtGlobal>
+#include <functional>
 
 // Why a port did not open, for advice the user can act on.
 enum class OpenFailure {
@@ -37,8 +38,11 @@ public:
     virtual OpenFailure openFailure() const { return OpenFailure::Other; }
 
     virtual qint16 InBufferCount() = 0;
-    // Queues bytes for sending. Returns false when the port is closed or lost, or when the
-    // transmit buffer stays full too long for the bytes to fit.
+    // Asked while Output waits for room: true ends the wait at once.
+    void setStopCheck(std::function<bool()> check) { stopCheck_ = std::move(check); }
+    bool stopChecked() const { return stopCheck_ && stopCheck_(); }
+    // Queues bytes for sending. Returns false when the port is closed or lost, when the
+    // transmit buffer stays full too long for the bytes to fit, or when a stop is asked for.
     virtual bool Output(const QByteArray &bytes) = 0;
     // How long, at the line's rate, until the bytes already sent have left on the line: the
     // system holds a queue of its own that the transmit buffer does not show. 0 when unknown.
@@ -77,4 +81,7 @@ public:
     virtual void gatherInput() {}
     // Bytes per second the line carries at the settings in force; 0 when unknown.
     virtual double lineRate() const { return 0; }
+
+private:
+    std::function<bool()> stopCheck_;
 };

@@ -280,9 +280,11 @@ bool QtCommControl::Output(const QByteArray &bytes) {
         if (allowedMs < 0)
             allowedMs = sinceRoom.elapsed() + stallLimitMs_ + lineDrainNs() / 1'000'000;
         const qint64 left = allowedMs - sinceRoom.elapsed();
-        if (left <= 0)
+        if (left <= 0 || stopChecked())
             return false;
         waitForEvents(left);
+        if (stopChecked())
+            return false;
     }
     return port_.isOpen();
 }

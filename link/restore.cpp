@@ -20,12 +20,12 @@ void Transfers::mnuRestore_Click() {
     }
     ui_.setStatus(texts::kInitiatingRestore);
     if (!port_.Output(QByteArrayLiteral("R"))) {
-        ReportNoResponse();
+        SendFailed();
         return;
     }
     for (int shift = 0; shift < 32; shift += 8) {
         if (!SendByte(quint8(quint32(length) >> shift))) {
-            ReportNoResponse();
+            SendFailed();
             return;
         }
     }
@@ -34,6 +34,12 @@ void Transfers::mnuRestore_Click() {
         StopNow();
         return;
     case WaitOutcome::Arrived:
+        // The "U" shows a first-generation controller: no byte of another generation's image
+        // may follow it.
+        if (image_.ControllerType == 2) {
+            Fail(TransferOutcome::Refused, texts::kImageForSecond);
+            return;
+        }
         RestoreType1();
         return;
     case WaitOutcome::TimedOut:
@@ -69,8 +75,7 @@ bool Transfers::DownloadImage(quint8 &checksum) {
         }
         const char *bytes = image_.ConfigData.constData() + i;
         if (!(n == 1 ? SendByte(quint8(*bytes)) : port_.Output(QByteArray(bytes, n)))) {
-            ui_.setProgressValue(0);
-            ReportNoResponse();
+            SendFailed(false, true);
             return false;
         }
         for (qint32 m = 0; m < n; ++m)
@@ -121,7 +126,7 @@ void Transfers::RestoreType2() {
     }
     ui_.setStatus(texts::kInitiatingRestore);
     if (!port_.Output(QByteArrayLiteral("@M"))) {
-        ReportNoResponse();
+        SendFailed();
         return;
     }
     if (!AwaitReply(1, 4))
@@ -129,8 +134,13 @@ void Transfers::RestoreType2() {
     // The answer to "@M" must not be mistaken for the verdict on the checksum.
     for (qint16 waiting = port_.InBufferCount(); waiting > 0; --waiting)
         port_.Input();
+    // The answer shows a second-generation controller.
+    if (image_.ControllerType == 1) {
+        Fail(TransferOutcome::Refused, texts::kImageForFirst);
+        return;
+    }
     if (!port_.Output(QByteArrayLiteral("@!"))) {
-        ReportNoResponse();
+        SendFailed();
         return;
     }
 
@@ -138,8 +148,7 @@ void Transfers::RestoreType2() {
     if (!DownloadImage(checksum))
         return;
     if (!SendByte(checksum)) {
-        ui_.setProgressValue(0);
-        ReportNoResponse();
+        SendFailed(false, true);
         return;
     }
     ui_.setProgressValue(0);

@@ -35,11 +35,12 @@ void Transfers::ReportOpenFailure() {
 void Transfers::Fail(TransferOutcome outcome, const QString &text, bool dropImage,
                      const QString &title) {
     outcome_ = outcome;
-    ui_.setStatus(texts::kIdle);
-    ui_.showWarning(title, text);
-    // A controller holding CTS low must not keep the close waiting on bytes nobody wants.
+    // The port is closed before the box: nothing more may reach the controller while the user
+    // reads it, and a controller holding CTS low must not keep the close waiting.
     port_.discardOutput();
     port_.setPortOpen(false);
+    ui_.setStatus(texts::kIdle);
+    ui_.showWarning(title, text);
     if (dropImage) {
         // Bytes that never came are zeros in the array; no image counts as held.
         image_.ConfigLength = 0;
@@ -57,14 +58,23 @@ void Transfers::StopNow(bool dropImage) {
     port_.setPortOpen(false);
 }
 
-void Transfers::Finish(const QString &refusal) {
-    outcome_ = TransferOutcome::Succeeded;
-    if (!refusal.isEmpty()) {
-        outcome_ = TransferOutcome::Refused;
-        ui_.showWarning(texts::kErrorTitle, refusal);
-        port_.discardOutput();
+void Transfers::SendFailed(bool dropImage, bool resetBar) {
+    if (ui_.stopRequested()) {
+        StopNow(dropImage);
+        return;
     }
+    if (resetBar)
+        ui_.setProgressValue(0);
+    Fail(TransferOutcome::NoResponse, texts::kNoResponse, dropImage);
+}
+
+void Transfers::Finish(const QString &refusal) {
+    outcome_ = refusal.isEmpty() ? TransferOutcome::Succeeded : TransferOutcome::Refused;
+    if (!refusal.isEmpty())
+        port_.discardOutput();
     port_.setPortOpen(false);
+    if (!refusal.isEmpty())
+        ui_.showWarning(texts::kErrorTitle, refusal);
     ui_.setStatus(texts::kIdle);
     ui_.SetIdleState();
 }

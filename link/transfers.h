@@ -29,7 +29,11 @@ enum class TransferOutcome {
 class Transfers {
 public:
     Transfers(CommControl &port, Clock &clock, TransferUi &ui, ConfigImage &image)
-        : port_(port), ui_(ui), image_(image), waits_(port, clock, ui) {}
+        : port_(port), ui_(ui), image_(image), waits_(port, clock, ui) {
+        port_.setStopCheck([&ui] { return ui.stopRequested(); });
+    }
+    ~Transfers() { port_.setStopCheck({}); }
+    Transfers(const Transfers &) = delete;
 
     void mnuBackup_Click();
     void mnuRestore_Click();
@@ -61,6 +65,9 @@ private:
     void ReportNoResponse() { Fail(TransferOutcome::NoResponse, texts::kNoResponse); }
     void ReportOpenFailure();
     void DropUpload() { Fail(TransferOutcome::NoResponse, texts::kNoResponse, true); }
+    // Output refused: a stop that ended a blocked write ends as a stop, anything else as a
+    // silent controller.
+    void SendFailed(bool dropImage = false, bool resetBar = false);
     // The one failure exit: status line, box, port closed with unsent output dropped, the
     // image dropped when asked (an upload cut short), idle state.
     void Fail(TransferOutcome outcome, const QString &text, bool dropImage = false,

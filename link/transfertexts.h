@@ -13,6 +13,10 @@ inline const QString kBadChecksum = QStringLiteral("Error : Bad Checksum");
 inline const QString kBadFileSystemTitle = QStringLiteral("Error");
 inline const QString kBadFileSystem = QStringLiteral("Bad File System");
 inline const QString kIncorrectLength = QStringLiteral("Error : Incorrect File Length");
+inline const QString kImageForFirst =
+    QStringLiteral("Error : Image is for a first-generation Controller");
+inline const QString kImageForSecond =
+    QStringLiteral("Error : Image is for a second-generation Controller");
 inline const QString kValidating = QStringLiteral("Validating Checksum");
 inline const QString kHandshaking = QStringLiteral("Handshaking with Controller");
 inline const QString kInitiatingBackup = QStringLiteral("Initiating Backup with Controller");

@@ -49,8 +49,10 @@ WaitOutcome ByteWaits::stream(qint16 target, int seconds, qint64 tookLastPass) {
 WaitOutcome ByteWaits::countWait(qint16 target, int seconds, qint64 startDelayNs, Pace pace) {
     const qint64 start = clock_.nowNs() + qMax<qint64>(0, startDelayNs);
     for (;;) {
+        // A pass held past the limit may find its bytes there already: they count.
         if (timedOut(start, seconds))
-            return WaitOutcome::TimedOut;
+            return port_.portOpen() && port_.InBufferCount() >= target ? WaitOutcome::Arrived
+                                                                       : WaitOutcome::TimedOut;
         if (!yield())
             return WaitOutcome::Stopped;
         if (!port_.portOpen())
@@ -82,8 +84,12 @@ bool ByteWaits::pause(qint64 startNs, int seconds, Pace pace) {
 WaitOutcome ByteWaits::readyMark(int seconds) {
     const qint64 start = clock_.nowNs();
     for (;;) {
-        if (timedOut(start, seconds))
+        if (timedOut(start, seconds)) {
+            for (qint16 waiting = port_.InBufferCount(); waiting > 0; --waiting)
+                if (port_.Input().contains('U'))
+                    return WaitOutcome::Arrived;
             return WaitOutcome::TimedOut;
+        }
         // Only the characters just read can complete the mark, so no reply text is kept:
         // a chattering controller cannot make it grow.
         if (port_.Input().contains('U'))

@@ -47,7 +47,7 @@ struct FakeFlags : SerialFlagsIo {
 
 class TestCommControl : public QObject {
     Q_OBJECT
-    enum Event { Nothing, Drain, HangUp, Close };
+    enum Event { Nothing, Drain, Stop, HangUp, Close };
 private slots:
     void init() { qunsetenv("STOWLINE_COM1"); }
 
@@ -58,6 +58,7 @@ private slots:
         QTest::addColumn<int>("maxMs");
         QTest::newRow("controller stalls") << int(Nothing) << 150 << 140 << 1500;
         QTest::newRow("controller resumes") << int(Drain) << 3000 << 80 << 2500;
+        QTest::newRow("stop asked for") << int(Stop) << 4000 << 80 << 1500;
         QTest::newRow("device hung up") << int(HangUp) << 4000 << 40 << 1500;
         QTest::newRow("port closed by the window") << int(Close) << 4000 << 40 << 1500;
     }
@@ -82,12 +83,16 @@ private slots:
         QVERIFY(port.portOpen()); // a stalled controller is no lost device
 
         qint64 drained = 0;
+        bool stop = false;
+        port.setStopCheck([&stop] { return stop; });
         QSocketNotifier reader(pty.master(), QSocketNotifier::Read);
         reader.setEnabled(false);
         connect(&reader, &QSocketNotifier::activated, this, [&] { drained += pty.drain().size(); });
         QTimer::singleShot(100, this, [&] {
             if (event == Drain)
                 drained += pty.drain().size(), reader.setEnabled(true);
+            else if (event == Stop)
+                stop = true;
             else if (event == HangUp)
                 pty.closeMaster();
             else if (event == Close)
@@ -101,7 +106,7 @@ private slots:
         const qint64 tookMs = t.elapsed();
         QVERIFY2(tookMs >= minMs && tookMs <= maxMs, qPrintable(QString::number(tookMs)));
         QVERIFY(threadCpuMs() - cpuBefore <= tookMs / 2 + 5); // slept instead of spinning
-        QCOMPARE(port.portOpen(), event <= Drain);
+        QCOMPARE(port.portOpen(), event <= Stop);
         QCOMPARE(drained > 0, event == Drain);
     }
 

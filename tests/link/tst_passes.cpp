@@ -34,7 +34,6 @@ struct Rig {
     explicit Rig(const QByteArray &held = {}) {
         image.ConfigData = QByteArray(1, '\0') + held;
         image.ConfigLength = qint32(held.size());
-        image.ControllerType = held.isEmpty() ? 0 : 1;
     }
     BulkComm fake;
     RecordingView view;

@@ -10,6 +10,10 @@
 
 namespace {
 const QString kWrongLength = QStringLiteral("ERROR Message|Error : Incorrect File Length");
+const QString kForFirst =
+    QStringLiteral("ERROR Message|Error : Image is for a first-generation Controller");
+const QString kForSecond =
+    QStringLiteral("ERROR Message|Error : Image is for a second-generation Controller");
 constexpr qint64 k2 = kSecondGenerationLength;
 const QByteArray kRequest2("R\x00\xD8\x02\x00", 5); // "R" and 186368, least significant first
 
@@ -230,18 +234,22 @@ private slots:
         // Without a "U" the controller counts as second-generation, which takes only 186368.
         QTest::newRow("silent at U") << QStringList{"--silent-at=u-reply"} << QByteArray("abc")
                                      << kWrongLength << QList<qint64>();
+        // The "U" shows the generation: not one byte of a second-generation image follows it.
+        QTest::newRow("second-generation image")
+            << QStringList() << QByteArray("abc") << kForSecond << QList<qint64>();
     }
     void restore1() {
         QFETCH(QStringList, sim);
         QFETCH(QByteArray, image);
         QFETCH(QString, warning);
         QFETCH(QList<qint64>, values);
-        Rig rig(image, 1);
+        Rig rig(image, warning == kForSecond ? 2 : 1);
         SimLink controller(rig.fake, sim);
         rig.transfers.mnuRestore_Click();
 
         QCOMPARE(rig.view.warnings, warned(warning));
-        const bool handedOver = warning == kWrongLength; // nothing after the length
+        // Nothing after the length
+        const bool handedOver = warning == kWrongLength || warning == kForSecond;
         const QByteArray written =
             "R" + littleEndian32(quint32(image.size())) + (handedOver ? "" : image);
         QCOMPARE(rig.fake.written, written);
@@ -249,7 +257,7 @@ private slots:
         QCOMPARE(rig.fake.openings, 1);
         QCOMPARE(controller.received, handedOver ? QByteArray() : image);
         rig.checkEndedIdle();
-        checkDiscard(rig, !warning.isEmpty() && !handedOver); // a refusal sends nothing more
+        checkDiscard(rig, !warning.isEmpty() && warning != kWrongLength);
         rig.checkImageUntouched();
         if (values.isEmpty())
             return;
@@ -268,13 +276,14 @@ private slots:
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<QString>("warning");
         QTest::addColumn<int>("checksum"); // -1: nothing after "@M"
+        QTest::addColumn<int>("type");     // the generation the image is known for; 0 unknown
         const QByteArray random = randomBytes(k2, 7);
         QByteArray only5A(k2, '\0');
         only5A[1000] = '\x5A';
         const auto row = [](const char *name, const QStringList &sim, const QByteArray &image,
-                            const QString &warning, int checksum) {
+                            const QString &warning, int checksum, int type = 0) {
             QTest::newRow(name) << (QStringList{"--generation=2"} + sim) << image << warning
-                                << checksum;
+                                << checksum << type;
         };
         row("accepted", {}, random, {}, xorOf(random));
         row("only 0x5A", {}, only5A, {}, 0x5A);
@@ -285,13 +294,17 @@ private slots:
         row("no answer to @M", {"--silent-at=m-answer"}, random, kNoResponse, -1);
         row("186367 bytes", {}, random.left(186367), kWrongLength, -1);
         row("186369 bytes", {}, random + "x", kWrongLength, -1);
+        row("second-generation image", {}, random, {}, xorOf(random), 2);
+        // "@M" finds out the generation; "@!" would start the download.
+        row("first-generation image", {}, random, kForFirst, -1, 1);
     }
     void restore2() {
         QFETCH(QStringList, sim);
         QFETCH(QByteArray, image);
         QFETCH(QString, warning);
         QFETCH(int, checksum);
-        Rig rig(image, 1);
+        QFETCH(int, type);
+        Rig rig(image, qint16(type));
         SimLink controller(rig.fake, sim);
         rig.fake.onTick = [&] { rig.view.selectedPort = 2; };
         rig.transfers.mnuRestore_Click();
@@ -340,6 +353,9 @@ private slots:
         row("restore", 1, "lost", "after last byte", 105);
         row("restore", 1, "stall", "in download", 50);
         row("restore", 2, "stall", "before verdict", 9 + k2);
+        // A stop while a write waits for room ends the wait and the command as a stop.
+        row("backup", 1, "blocked", "in upload", 0, "Uploading", 20);
+        row("restore", 1, "blocked", "in download", 50);
         row("snapshot", 1, "stop", "in upload", 4, "Uploading", 2);
         row("verify", 1, "stop", "in upload", 106, "Uploading", 2);
     }
@@ -358,25 +374,26 @@ private slots:
                 return;
             logAtStop = rig.view.log.size();
             sentAtStop = rig.fake.written.size();
-            if (s.fault == "stop")
-                rig.view.stop = true;
-            else if (s.fault == "lost")
+            if (s.fault == "lost")
                 rig.fake.loseDevice();
-            else
-                rig.fake.stallOutput = true;
+            rig.view.stop = s.fault == "stop";
+            rig.fake.stallOutput = s.fault == "stall" || s.fault == "blocked";
         };
+        if (s.fault == "blocked")
+            rig.fake.whileStalled = [&] { rig.view.stop = true, logAtStop = rig.view.log.size(); };
+        const bool stopped = s.fault == "stop" || s.fault == "blocked";
         rig.fake.onTick = strike;
         rig.onOutput([&](const QByteArray &) { strike(); });
         QTemporaryDir snapshots;
         QCOMPARE(run(rig, s.command, snapshots.path()),
-                 s.fault == "stop" ? TransferOutcome::Stopped : TransferOutcome::NoResponse);
+                 stopped ? TransferOutcome::Stopped : TransferOutcome::NoResponse);
 
         QVERIFY2(sentAtStop >= 0, "never struck");
         QCOMPARE(rig.fake.written.size(), sentAtStop);
-        QCOMPARE(rig.fake.refusedOutputs, s.fault == "stall" ? 1 : 0);
-        QCOMPARE(rig.view.warnings, warned(s.fault == "stop" ? "" : kNoResponse));
+        QCOMPARE(rig.fake.refusedOutputs, rig.fake.stallOutput ? 1 : 0);
+        QCOMPARE(rig.view.warnings, warned(stopped ? "" : kNoResponse));
         checkDiscard(rig, true);
-        if (s.fault == "stop") {
+        if (stopped) {
             QVERIFY(!rig.fake.portOpen());
             QCOMPARE(rig.view.log.size(), logAtStop); // not a single view call after the stop
         } else {
@@ -503,7 +520,7 @@ private slots:
         QFETCH(qint64, drainNs);
         QFETCH(qint64, replyNs);
         QFETCH(bool, answered);
-        Rig rig(randomBytes(generation == 2 ? k2 : 300), 1);
+        Rig rig(randomBytes(generation == 2 ? k2 : 300), qint16(generation));
         SimLink controller(rig.fake, {QStringLiteral("--generation=%1").arg(generation),
                                       replyNs < 0 ? "--silent-at=verdict" : "--quiet"});
         rig.onOutput([&](const QByteArray &) { // only the reply to the image is late

@@ -41,12 +41,13 @@ private slots:
         QTest::addColumn<qint64>("arrival");   // after the wait began; -1: silent
         QTest::addColumn<WaitOutcome>("outcome");
         QTest::addColumn<QByteArray>("unread"); // the ready mark: what it leaves behind
+        QTest::addColumn<qint64>("overshoot");  // how late each idle ends
 
         const auto row = [](const char *name, Form form, int target, int seconds, qint64 start,
                             const QByteArray &bytes, qint64 arrival, WaitOutcome outcome,
-                            const QByteArray &unread = {}) {
+                            const QByteArray &unread = {}, qint64 overshoot = 0) {
             QTest::newRow(name) << form << target << seconds << start << bytes << arrival << outcome
-                                << unread;
+                                << unread << overshoot;
         };
         const qint64 silent = -1;
         const QByteArray x1("x"), x4(4, 'x'), none;
@@ -64,15 +65,18 @@ private slots:
         row("B: 5 of 1", B, 1, 2, 0, QByteArray(5, 'x'), 0, arrived);
         row("B: 1 of 2", B, 2, 2, 0, x1, 300 * kUs, timedOut);
         row("B: at the limit", B, 1, 2, 0, x1, 2 * kSec, arrived);
-        row("B: 1 ns past the limit", B, 1, 2, 0, x1, 2 * kSec + 1, timedOut);
-        // Timer before count: what arrived after the limit does not rescue the wait.
+        // The count at the limit takes what is there by then, and nothing after it.
+        row("B: 1 ns past the limit", B, 1, 2, 0, x1, 2 * kSec + 1, arrived);
         row("B: just past the limit", B, 1, 4, 0, x1, 4 * kSec + 5 * kUs, timedOut);
         row("B: silent before midnight", B, 1, 4, kBeforeMidnight, none, silent, timedOut);
+        // An idle held past the limit finds the byte that came before it: it counts.
+        row("B: idle held past the limit", B, 1, 2, 0, x1, kSec, arrived, {}, 1500'000 * kUs);
         // The ready mark takes text up to the first "U".
         row("U: what follows stays", U, 1, 4, 0, "xUZ!", 200 * kUs, arrived, "Z!");
         row("U: already there", U, 1, 4, 0, "U", 0, arrived);
         row("U: at 4 s", U, 1, 4, 0, "U", 4 * kSec, arrived);
         row("U: after 4 s", U, 1, 4, 0, "U", 4 * kSec + 1000 * kUs, timedOut);
+        row("U: idle held past the limit", U, 1, 4, 0, "xU", 3 * kSec, arrived, {}, 2 * kSec);
     }
 
     void limits() {
@@ -84,8 +88,10 @@ private slots:
         QFETCH(qint64, arrival);
         QFETCH(WaitOutcome, outcome);
         QFETCH(QByteArray, unread);
+        QFETCH(qint64, overshoot);
 
         Rig rig(start);
+        rig.fake.idleOvershootNs = overshoot;
         rig.fake.setInputLen(1);
         if (arrival >= 0)
             rig.fake.deliverAfter(arrival, bytes);
@@ -98,7 +104,7 @@ private slots:
             QVERIFY2(elapsed > seconds * kSec, qPrintable(QString::number(elapsed)));
             QVERIFY2(elapsed <= seconds * kSec + 20 * kUs, qPrintable(QString::number(elapsed)));
         } else {
-            QVERIFY(elapsed <= arrival + 100 * kUs); // the mark takes a character a turn
+            QVERIFY(elapsed <= arrival + overshoot + 100 * kUs); // the mark: a character a turn
         }
         // Even with the bytes there already, the count waits give the window a turn.
         if (arrival == 0 && form != Form::ReadyMark)

@@ -31,7 +31,7 @@ void FakeComm::idleUntil(qint64 deadlineNs) {
     for (const std::optional<qint64> &event : {loseAtNs, stallAtNs})
         if (event && *event > now_)
             until = std::min(until, *event);
-    tick(until, idles);
+    tick(until + idleOvershootNs, idles);
 }
 
 bool FakeComm::setPortOpen(bool open) {
@@ -55,6 +55,8 @@ qint16 FakeComm::InBufferCount() {
 
 bool FakeComm::Output(const QByteArray &bytes) {
     applyEvents();
+    if (stallOutput && portOpen() && whileStalled)
+        whileStalled();
     if (!portOpen() || stallOutput)
         return ++refusedOutputs, false;
     writes.append(Write{now_, bytes, settings});

@@ -24,12 +24,14 @@ public:
     void deliverAfter(qint64 delayNs, const QByteArray &bytes) { deliverAt(now_ + delayNs, bytes); }
     std::function<void(const QByteArray &)> onOutput; // after each accepted Output
     std::function<void()> onTick;                     // after each yield and each idle
+    std::function<void()> whileStalled;               // while a stalled Output waits for room
     void loseDevice() { lost_ = true, arrivals_.clear(), rx_.clear(); } // unplugged
     std::optional<qint64> loseAtNs, stallAtNs;
-    int failOpening = 0;      // this opening (1, 2, ...) fails
-    qint64 drainNs = 0;       // what lineDrainNs() reports: the line still carrying bytes
-    bool stallOutput = false; // the transmit buffer never drains: Output refused, port open
-    qint64 stepNs = 10 * kUs; // time one yield takes
+    int failOpening = 0;        // this opening (1, 2, ...) fails
+    qint64 drainNs = 0;         // what lineDrainNs() reports: the line still carrying bytes
+    bool stallOutput = false;   // the transmit buffer never drains: Output refused, port open
+    qint64 stepNs = 10 * kUs;   // time one yield takes
+    qint64 idleOvershootNs = 0; // how late an idle ends: the event loop was held
 
     struct Write {
         qint64 timeNs;

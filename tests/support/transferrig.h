@@ -20,10 +20,12 @@ struct Rig {
         image = {QByteArray(1, '\0') + held, qint32(held.size()), type};
         kept = image;
         view.configStatus = "old";
+        view.onWarning = [this] { boxWhileOpen = boxWhileOpen || fake.portOpen(); };
     }
     FakeComm fake;
     RecordingView view;
     ConfigImage image, kept;
+    bool boxWhileOpen = false; // a box was shown before the port was closed
     Transfers transfers{fake, fake, view, image};
 
     // Runs `step` after each byte the controller took, before the controller answers.
@@ -36,6 +38,7 @@ struct Rig {
     }
     void checkEndedIdle() const {
         QVERIFY(!fake.portOpen());
+        QVERIFY(!boxWhileOpen);
         QCOMPARE(view.log.last(), QStringLiteral("idle"));
         QCOMPARE(view.status, QStringLiteral("Waiting for Command"));
         QVERIFY(view.progressValues().isEmpty() || view.progressValues().last() == 0);
