@@ -14,19 +14,18 @@ namespace {
 const QString kErrorTitle = QStringLiteral("ERROR Message");
 
 // As every failure box: the status line is back to idle before the box shows.
-void reportFailure(FileUi &ui, const char *what, const QString &path, const QString &error) {
-    ui.setStatus(QStringLiteral("Waiting for Command"));
-    ui.showWarning(kErrorTitle, FileCommands::failureText(what, path, error));
+void reportFailure(FileView &view, const char *what, const QString &path, const QString &error) {
+    view.setStatus(QStringLiteral("Waiting for Command"));
+    view.showWarning(kErrorTitle, FileCommands::failureText(what, path, error));
 }
 
-ConfigFile::Progress progressTo(FileUi &ui) {
-    return [&ui](qint64 value) { ui.setProgressValue(value); };
+ConfigFile::Progress progressTo(FileView &view) {
+    return [&view](qint64 value) { view.setProgressValue(value); };
 }
 
-void showCopyRange(FileUi &ui, const QString &what, qint32 length) {
-    ui.setStatus(what + QStringLiteral(" (") + byteCountText(length) + QLatin1Char(')'));
-    ui.setProgressMin(0);
-    ui.setProgressMax(qint64(length) - 1);
+void showCopyRange(FileView &view, const QString &what, qint32 length) {
+    view.setStatus(what + QStringLiteral(" (") + byteCountText(length) + QLatin1Char(')'));
+    view.setProgressRange(0, qint64(length) - 1);
 }
 
 QString describe(const QFileDevice &file) {
@@ -42,16 +41,25 @@ QString FileCommands::failureText(const char *what, const QString &path, const Q
     return QStringLiteral("Error : Cannot %1 %2: %3").arg(QLatin1String(what), path, error);
 }
 
-qint32 FileCommands::savedLength(const ConfigImage &image) {
-    if (image.ControllerType != 1)
-        return qMin(image.ConfigLength, kSecondGenerationLength);
-    return image.ConfigLength;
+Generation FileCommands::generationOf(const QString &path) {
+    const QString name = QFileInfo(path).fileName();
+    if (name.endsWith(QLatin1String(".CCF"), Qt::CaseInsensitive))
+        return Generation::First;
+    if (name.endsWith(QLatin1String(".SAV"), Qt::CaseInsensitive))
+        return Generation::Second;
+    return Generation::Unknown;
+}
+
+qint32 FileCommands::savedLength(const Image &image) {
+    if (image.generation == Generation::Second)
+        return qMin(image.length(), kSecondGenerationLength);
+    return image.length();
 }
 
 // The old file, if any, is replaced only once every byte of the new one is safely on disk.
 bool FileCommands::saveTo(const QString &path, QString *error) {
     const qint32 length = savedLength(image_);
-    if (length < 1 || length > image_.heldLength()) {
+    if (length < 1) {
         *error = QStringLiteral("no configuration is held");
         return false;
     }
@@ -61,39 +69,34 @@ bool FileCommands::saveTo(const QString &path, QString *error) {
         *error = describe(file);
         return false;
     }
-    showCopyRange(ui_, QStringLiteral("Saving Controller Configuration to file"), length);
+    showCopyRange(view_, QStringLiteral("Saving Controller Configuration to file"), length);
     // QSaveFile::commit() does not notice a short write (full disk, file-size limit), so every
     // count, the final flush and the error state are checked before the rename.
     const bool written =
-        ConfigFile::writePaced(file, image_.ConfigData.constData() + 1, length, progressTo(ui_));
+        ConfigFile::writePaced(file, image_.bytes.constData(), length, progressTo(view_));
     if (!written || !file.flush() || file.error() != QFileDevice::NoError) {
         *error = describe(file);
         file.cancelWriting();
-        ui_.setProgressValue(0);
+        view_.setProgressValue(0);
         return false;
     }
-    ui_.setProgressValue(0);
+    view_.setProgressValue(0);
     if (!file.commit()) {
         *error = describe(file);
         return false;
     }
     // Only a file that landed cuts the held image to what it holds.
-    if (image_.ConfigLength != length) {
-        image_.ConfigLength = length;
-        ui_.setConfigStatus(byteCountText(length));
+    if (image_.length() != length) {
+        image_.bytes.truncate(length);
+        view_.setConfigStatus(byteCountText(length));
     }
     image_.unsavedBackup = false;
-    ui_.setFilePath(path);
+    view_.setFilePath(path);
     return true;
 }
 
 bool FileCommands::openFrom(const QString &path, QString *error) {
     const QFileInfo info(path);
-    // The generation comes from the name's last four characters.
-    if (info.fileName().size() < 4) {
-        *error = QStringLiteral("the file name is too short");
-        return false;
-    }
     if (!info.exists()) {
         *error = QStringLiteral("the file does not exist");
         return false;
@@ -119,24 +122,24 @@ bool FileCommands::openFrom(const QString &path, QString *error) {
     const qint32 length = qint32(info.size());
     QByteArray fresh;
     try {
-        fresh = QByteArray(qsizetype(length) + 1, '\0');
+        fresh = QByteArray(qsizetype(length), '\0');
     } catch (const std::bad_alloc &) {
         *error = QStringLiteral("there is not enough memory to hold it");
         return false;
     }
 
-    ui_.refresh();
+    view_.refresh();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
         return false;
     }
-    showCopyRange(ui_, QStringLiteral("Loading Controller Configuration from file"), length);
-    bool complete = ConfigFile::readPaced(file, fresh.data() + 1, length, progressTo(ui_));
+    showCopyRange(view_, QStringLiteral("Loading Controller Configuration from file"), length);
+    bool complete = ConfigFile::readPaced(file, fresh.data(), length, progressTo(view_));
     // A file that grew since its size was taken would be taken cut short.
     char beyond = 0;
     complete = complete && file.read(&beyond, 1) == 0;
-    ui_.setProgressValue(0);
+    view_.setProgressValue(0);
     if (!complete) {
         // A half-read file is never taken for the file's contents.
         *error = file.error() != QFileDevice::NoError
@@ -145,64 +148,58 @@ bool FileCommands::openFrom(const QString &path, QString *error) {
         return false;
     }
 
-    const QString extension = info.fileName().right(4).toUpper();
-    if (extension == QLatin1String(".CCF"))
-        image_.ControllerType = 1;
-    else if (extension == QLatin1String(".SAV"))
-        image_.ControllerType = 2;
-    image_.ConfigData = std::move(fresh);
-    image_.ConfigLength = length;
+    // The generation is the name's every time: an image opened from any other name has none.
+    image_.generation = generationOf(path);
+    image_.bytes = std::move(fresh);
     image_.unsavedBackup = false;
-    ui_.setFilePath(path);
-    ui_.setConfigStatus(byteCountText(length));
+    view_.setFilePath(path);
+    view_.setConfigStatus(byteCountText(length));
     return true;
 }
 
-bool FileCommands::mnuSave_Click() {
-    ui_.SetBusyState();
+bool FileCommands::save() {
+    view_.setBusyState();
     // A second-generation image is offered as such first, and a name typed without an
     // extension gets its generation's: Open tells the generation by the extension alone.
-    const bool second = image_.ControllerType == 2;
+    const bool second = image_.generation == Generation::Second;
     const QString ccf = QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF");
     const QString sav = QStringLiteral("Controller Configuration Files (*.SAV) | *.SAV");
-    QString path = ui_.askSaveFileName(QStringLiteral("Save Controller Configuration"),
+    QString path = view_.askSaveFileName(QStringLiteral("Save Controller Configuration"),
                                        second ? sav + QLatin1Char('|') + ccf : ccf);
     bool saved = false;
     if (!path.isEmpty()) {
         if (!QFileInfo(path).fileName().contains(QLatin1Char('.')))
             path += second ? QStringLiteral(".SAV") : QStringLiteral(".CCF");
-        ui_.refresh();
+        view_.refresh();
         QString error;
         saved = saveTo(path, &error);
         if (!saved)
-            reportFailure(ui_, "save", path, error);
+            reportFailure(view_, "save", path, error);
     }
-    ui_.SetIdleState();
+    view_.setIdleState();
     return saved;
 }
 
-void FileCommands::mnuOpen_Click() {
-    ui_.SetBusyState();
-    QString fileTitle;
-    const QString path = ui_.askOpenFileName(
+void FileCommands::open() {
+    view_.setBusyState();
+    const QString path = view_.askOpenFileName(
         QStringLiteral("Open Controller Configuration"),
         QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF|Controller Configuration "
-                       "Files(*.sav)|*.sav|All files (*)|*"),
-        &fileTitle);
+                       "Files(*.sav)|*.sav|All files (*)|*"));
     if (!path.isEmpty())
         openReporting(path);
-    ui_.SetIdleState();
+    view_.setIdleState();
 }
 
 void FileCommands::openFile(const QString &path) {
-    ui_.SetBusyState();
+    view_.setBusyState();
     // The dialog hands over a full path; a name from the command line may be relative.
     openReporting(QFileInfo(path).absoluteFilePath());
-    ui_.SetIdleState();
+    view_.setIdleState();
 }
 
 void FileCommands::openReporting(const QString &path) {
     QString error;
     if (!openFrom(path, &error))
-        reportFailure(ui_, "open", path, error);
+        reportFailure(view_, "open", path, error);
 }

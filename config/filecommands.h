@@ -1,35 +1,42 @@
 #pragma once
 
-#include "commandview.h"
 #include "configfile.h"
-#include "configimage.h"
+#include "image.h"
 
 #include <QString>
 
-// The file dialogs, as the file commands need them.
-class FileUi : public virtual CommandView {
+// What the file commands show, and the file dialogs they need. The main window implements it;
+// tests record it.
+class FileView {
 public:
+    virtual ~FileView() = default;
+
+    virtual void setStatus(const QString &text) = 0; // the status line
+    virtual void setProgressRange(qint64 min, qint64 max) = 0;
+    virtual void setProgressValue(qint64 value) = 0;
+    virtual void setConfigStatus(const QString &text) = 0;
+    // The file used last; the label reads the path's last 60 characters.
+    virtual void setFilePath(const QString &path) = 0;
+    virtual void setIdleState() = 0; // also sets the status line to "Waiting for Command"
+    virtual void setBusyState() = 0;
+    // A modal warning box with an OK button only; returns when the user has closed it.
+    virtual void showWarning(const QString &title, const QString &text) = 0;
     // Full path of the chosen file, or an empty string on Cancel.
     virtual QString askSaveFileName(const QString &title, const QString &filter) = 0;
-    // Full path of the chosen file (empty on Cancel); *fileTitle receives the bare file name.
-    virtual QString askOpenFileName(const QString &title, const QString &filter,
-                                    QString *fileTitle) = 0;
+    virtual QString askOpenFileName(const QString &title, const QString &filter) = 0;
     // Paints the window once before a copy that does not yield.
     virtual void refresh() = 0;
-    // The file used last; FileStatus reads the path's last 60 characters. A window that has
-    // room to show more of it can take the whole path.
-    virtual void setFilePath(const QString &path) { setFileStatus(ConfigFile::pathTail(path)); }
 };
 
-// Save and Open as plain code over the image and the view. A Save or Open that does not
+// Save and Open as plain code over the held image and the view. A Save or Open that does not
 // complete shows why and leaves the image, its generation and both labels as they were.
 class FileCommands {
 public:
-    FileCommands(ConfigImage &image, FileUi &ui) : image_(image), ui_(ui) {}
+    FileCommands(HeldImage &image, FileView &view) : image_(image), view_(view) {}
 
     // True when the file is in place (false on Cancel and on failure).
-    bool mnuSave_Click();
-    void mnuOpen_Click();
+    bool save();
+    void open();
     // Open without the dialog, for a file named at start or dropped on the window.
     void openFile(const QString &path);
 
@@ -39,15 +46,17 @@ public:
     bool saveTo(const QString &path, QString *error);
     bool openFrom(const QString &path, QString *error);
 
+    // The generation a file's name records: ".CCF" first, ".SAV" second, in any letter case.
+    static Generation generationOf(const QString &path);
     // How many bytes a Save writes: a second-generation file is always 186368 bytes, but
-    // never more bytes than are held.
-    static qint32 savedLength(const ConfigImage &image);
+    // never more bytes than are held; an image of any other generation is written whole.
+    static qint32 savedLength(const Image &image);
     // The box text of a Save ("save") or Open ("open") that did not complete.
     static QString failureText(const char *what, const QString &path, const QString &error);
 
 private:
     void openReporting(const QString &path); // Open's steps after the dialog, box on failure
 
-    ConfigImage &image_;
-    FileUi &ui_;
+    HeldImage &image_;
+    FileView &view_;
 };

@@ -10,9 +10,9 @@ QString Snapshot::folder() {
            QStringLiteral("/Stowline/snapshots");
 }
 
-QString Snapshot::fileName(const QDateTime &when, qint16 port, qint16 generation) {
+QString Snapshot::fileName(const QDateTime &when, qint16 port, Generation generation) {
     return when.toString(QStringLiteral("yyyy-MM-dd_HHmmss")) + QStringLiteral("_Com%1").arg(port) +
-           (generation == 1 ? QStringLiteral(".CCF") : QStringLiteral(".SAV"));
+           (generation == Generation::First ? QStringLiteral(".CCF") : QStringLiteral(".SAV"));
 }
 
 QString Snapshot::writeNew(const QString &dir, const QString &name, const QByteArray &bytes,

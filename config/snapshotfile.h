@@ -1,5 +1,7 @@
 #pragma once
 
+#include "image.h"
+
 #include <QByteArray>
 #include <QDateTime>
 #include <QString>
@@ -11,7 +13,7 @@ namespace Snapshot {
 QString folder();
 
 // "2026-12-07_053012_Com1" and the generation's extension (".CCF" first, ".SAV" second).
-QString fileName(const QDateTime &when, qint16 port, qint16 generation);
+QString fileName(const QDateTime &when, qint16 port, Generation generation);
 
 // Writes `bytes` as a new file in `dir` (created if missing) under `name`, or, when that name
 // is taken, under "<stem>_2<ext>", "<stem>_3<ext>"...: an existing file is never replaced. A

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "commcontrol.h"
+#include "serialport.h"
 #include "portinventory.h"
 
 #include <QString>

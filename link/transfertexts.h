@@ -51,6 +51,13 @@ inline const QString kStopRestoreQuestion = QStringLiteral(
 inline QString snapshotNote(const QString &fileName) {
     return QStringLiteral("Snapshot of the previous configuration: ") + fileName;
 }
+// The status line once a Restore has ended: what it verified and where the snapshot went.
+inline QString restoreEndStatus(bool verified, const QString &snapshotFileName) {
+    if (snapshotFileName.isEmpty())
+        return verified ? kVerified : kIdle;
+    return verified ? kVerified + QStringLiteral(" · ") + snapshotNote(snapshotFileName)
+                    : snapshotNote(snapshotFileName);
+}
 
 // The line of advice under it, by cause.
 inline const QString kChooseDevice =
