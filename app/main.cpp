@@ -1,6 +1,6 @@
-#include "cli.h"
-#include "clirun.h"
-#include "module1.h"
+#include "cli/commandline.h"
+#include "cli/run.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 #include <cstdio>
@@ -25,6 +25,11 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "Usage: stowline [FILE]\nTry 'stowline --help'.\n");
         return 1;
     }
-    Module1::Main(files.value(0));
+    auto *window = new MainWindow;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->load();
+    window->show();
+    if (!files.isEmpty())
+        window->openFile(files.first());
     return QApplication::exec();
 }

@@ -1,4 +1,4 @@
-#include "configfile.h"
+#include "config/configfile.h"
 
 #include <QIODevice>
 

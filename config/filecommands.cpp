@@ -1,6 +1,6 @@
-#include "filecommands.h"
+#include "config/filecommands.h"
 
-#include "configfile.h"
+#include "config/configfile.h"
 
 #include <QFile>
 #include <QFileInfo>

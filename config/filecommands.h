@@ -1,7 +1,7 @@
 #pragma once
 
-#include "configfile.h"
-#include "image.h"
+#include "config/configfile.h"
+#include "config/image.h"
 
 #include <QString>
 

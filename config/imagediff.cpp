@@ -1,4 +1,4 @@
-#include "imagediff.h"
+#include "config/imagediff.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "snapshotfile.h"
+#include "config/snapshotfile.h"
 
 #include <QDir>
 #include <QFile>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "image.h"
+#include "config/image.h"
 
 #include <QByteArray>
 #include <QDateTime>

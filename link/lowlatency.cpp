@@ -1,4 +1,4 @@
-#include "lowlatency.h"
+#include "link/lowlatency.h"
 
 #ifdef Q_OS_LINUX
 #include <linux/serial.h>

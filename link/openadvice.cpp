@@ -1,6 +1,6 @@
-#include "openadvice.h"
+#include "link/openadvice.h"
 
-#include "transfertexts.h"
+#include "link/transfertexts.h"
 
 #include <QFile>
 

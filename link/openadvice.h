@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serialport.h"
-#include "portinventory.h"
+#include "link/serialport.h"
+#include "link/portinventory.h"
 
 #include <QString>
 #include <functional>

@@ -1,4 +1,4 @@
-#include "portinventory.h"
+#include "link/portinventory.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -1,4 +1,4 @@
-#include "progressestimate.h"
+#include "link/progressestimate.h"
 
 namespace {
 // Below this much measuring time the rate says little (a first burst from the receive buffer).

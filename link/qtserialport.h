@@ -1,7 +1,7 @@
 #pragma once
 
-#include "lowlatency.h"
-#include "serialport.h"
+#include "link/lowlatency.h"
+#include "link/serialport.h"
 
 #include <QElapsedTimer>
 #include <QObject>

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "stoptoken.h"
+#include "link/stoptoken.h"
 
 #include <QByteArray>
 #include <QSerialPort>

@@ -1,4 +1,4 @@
-#include "stoptoken.h"
+#include "link/stoptoken.h"
 
 #ifdef Q_OS_UNIX
 #include <cerrno>

@@ -1,8 +1,8 @@
-#include "transfer.h"
+#include "link/transfer.h"
 
-#include "openadvice.h"
-#include "snapshotfile.h"
-#include "transfertexts.h"
+#include "link/openadvice.h"
+#include "config/snapshotfile.h"
+#include "link/transfertexts.h"
 
 #include <QDir>
 #include <cmath>

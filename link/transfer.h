@@ -1,11 +1,11 @@
 #pragma once
 
-#include "image.h"
-#include "imagediff.h"
-#include "portinventory.h"
-#include "serialport.h"
-#include "stoptoken.h"
-#include "waits.h"
+#include "config/image.h"
+#include "config/imagediff.h"
+#include "link/portinventory.h"
+#include "link/serialport.h"
+#include "link/stoptoken.h"
+#include "link/waits.h"
 
 #include <QDateTime>
 #include <QString>

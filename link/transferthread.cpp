@@ -1,6 +1,6 @@
-#include "transferthread.h"
+#include "link/transferthread.h"
 
-#include "qtserialport.h"
+#include "link/qtserialport.h"
 
 // The worker's observer: every report becomes a call queued to the owner's thread.
 class TransferThread::Relay : public TransferObserver {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transfer.h"
+#include "link/transfer.h"
 
 #include <QObject>
 #include <QThread>

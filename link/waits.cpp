@@ -1,4 +1,4 @@
-#include "waits.h"
+#include "link/waits.h"
 
 WaitOutcome ByteWaits::exactly(qint64 target, int seconds) {
     const qint64 deadline = clock_.nowNs() + limitNs(seconds);

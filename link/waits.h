@@ -1,7 +1,7 @@
 #pragma once
 
-#include "serialport.h"
-#include "stoptoken.h"
+#include "link/serialport.h"
+#include "link/stoptoken.h"
 
 #include <QtGlobal>
 

@@ -1,6 +1,6 @@
-#include "dialogs.h"
+#include "window/dialogs.h"
 
-#include "frmdevice.h"
+#include "window/devicedialog.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -8,7 +8,7 @@
 #include <QRegularExpression>
 #include <QStringList>
 
-bool Dialogs::chooseDevice(frmDevice &dialog) {
+bool Dialogs::chooseDevice(DeviceDialog &dialog) {
     return dialog.exec() == QDialog::Accepted;
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "portinventory.h"
+#include "link/portinventory.h"
 #include "transfers.h"
 
 #include <QByteArray>

@@ -1,4 +1,4 @@
-#include "filelabel.h"
+#include "window/filelabel.h"
 
 #include <QDir>
 #include <QFileInfo>

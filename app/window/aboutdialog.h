@@ -8,7 +8,7 @@ class QPushButton;
 // "Version 1.2.3": each part in plain decimal digits.
 QString versionText(int major, int minor, int revision);
 
-class frmAbout : public QDialog {
+class AboutDialog : public QDialog {
     Q_OBJECT
 
 public:

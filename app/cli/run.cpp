@@ -1,11 +1,11 @@
-#include "clirun.h"
+#include "cli/run.h"
 
-#include "cli.h"
-#include "cliplatform.h"
+#include "cli/commandline.h"
+#include "cli/platform.h"
 #include "eventloopclock.h"
-#include "filecommands.h"
-#include "qtcommcontrol.h"
-#include "settings.h"
+#include "config/filecommands.h"
+#include "link/qtserialport.h"
+#include "config/settings.h"
 #include "transfers.h"
 
 #include <QCoreApplication>

@@ -1,4 +1,4 @@
-#include "cliplatform.h"
+#include "cli/platform.h"
 
 #include <QSocketNotifier>
 #include <atomic>

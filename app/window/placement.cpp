@@ -1,4 +1,4 @@
-#include "placement.h"
+#include "window/placement.h"
 
 bool titleBarReachable(const QRect &frame, int titleBarHeight, const QList<QRect> &screens) {
     // A size of 0 or below would turn the rectangle round.

@@ -1,4 +1,4 @@
-#include "settings.h"
+#include "config/settings.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,6 +1,6 @@
-#include "cli.h"
+#include "cli/commandline.h"
 
-#include "imagediff.h"
+#include "config/imagediff.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>

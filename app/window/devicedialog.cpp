@@ -1,4 +1,4 @@
-#include "frmdevice.h"
+#include "window/devicedialog.h"
 
 #include <QDialogButtonBox>
 #include <QFileInfo>
@@ -55,129 +55,129 @@ QString describeDevice(const QString &device, const QList<SerialPortEntry> &pres
                : QStringLiteral("%1 \u2014 %2").arg(device, entry->description);
 }
 
-frmDevice::frmDevice(int port, const PortMap &map, PortInventory inventory, QWidget *owner)
+DeviceDialog::DeviceDialog(int port, const PortMap &map, PortInventory inventory, QWidget *owner)
     : QDialog(owner), port_(port), inventory_(std::move(inventory)), stored_(map.storedFor(port)),
       fromEnvironment_(PortMap::fromEnvironment(port)) {
-    setObjectName(QStringLiteral("frmDevice"));
+    setObjectName(QStringLiteral("DeviceDialog"));
     setWindowTitle(QStringLiteral("Choose Device for Com %1").arg(port));
 
-    lblNote = new QLabel(this);
-    lblNote->setObjectName(QStringLiteral("lblNote"));
-    lblNote->setWordWrap(true);
+    note_ = new QLabel(this);
+    note_->setObjectName(QStringLiteral("noteLabel"));
+    note_->setWordWrap(true);
 
-    lstPorts = new QTreeWidget(this);
-    lstPorts->setObjectName(QStringLiteral("lstPorts"));
-    lstPorts->setRootIsDecorated(false);
-    lstPorts->setAllColumnsShowFocus(true);
-    lstPorts->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Description"),
+    portList_ = new QTreeWidget(this);
+    portList_->setObjectName(QStringLiteral("portList"));
+    portList_->setRootIsDecorated(false);
+    portList_->setAllColumnsShowFocus(true);
+    portList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Description"),
                                QStringLiteral("Manufacturer"), QStringLiteral("Serial number"),
                                QStringLiteral("VID:PID"), QStringLiteral("Stable link")});
-    lstPorts->setAccessibleName(QStringLiteral("Serial ports present now"));
+    portList_->setAccessibleName(QStringLiteral("Serial ports present now"));
 
-    cmdRefresh = new QPushButton(QStringLiteral("&Refresh"), this);
-    cmdRefresh->setObjectName(QStringLiteral("cmdRefresh"));
+    refreshButton_ = new QPushButton(QStringLiteral("&Refresh"), this);
+    refreshButton_->setObjectName(QStringLiteral("refreshButton"));
 
     auto *fieldLabel = new QLabel(QStringLiteral("&Device to open for Com %1:").arg(port), this);
-    txtDevice = new QLineEdit(this);
-    txtDevice->setObjectName(QStringLiteral("txtDevice"));
-    txtDevice->setPlaceholderText(QStringLiteral("Default: %1").arg(PortMap::defaultFor(port)));
-    fieldLabel->setBuddy(txtDevice);
+    deviceEdit_ = new QLineEdit(this);
+    deviceEdit_->setObjectName(QStringLiteral("deviceEdit"));
+    deviceEdit_->setPlaceholderText(QStringLiteral("Default: %1").arg(PortMap::defaultFor(port)));
+    fieldLabel->setBuddy(deviceEdit_);
 
-    buttons = new QDialogButtonBox(this);
-    buttons->setObjectName(QStringLiteral("buttons"));
+    buttons_ = new QDialogButtonBox(this);
+    buttons_->setObjectName(QStringLiteral("buttons"));
 
     auto *listRow = new QHBoxLayout;
     listRow->addWidget(new QLabel(QStringLiteral("Serial ports present now:"), this), 1);
-    listRow->addWidget(cmdRefresh);
+    listRow->addWidget(refreshButton_);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(lblNote);
+    layout->addWidget(note_);
     layout->addLayout(listRow);
-    layout->addWidget(lstPorts, 1);
+    layout->addWidget(portList_, 1);
     layout->addWidget(fieldLabel);
-    layout->addWidget(txtDevice);
-    layout->addWidget(buttons);
+    layout->addWidget(deviceEdit_);
+    layout->addWidget(buttons_);
     resize(760, 360);
 
     if (environmentDecides()) {
-        lblNote->setText(QStringLiteral("STOWLINE_COM%1 is set, so the environment decides which "
+        note_->setText(QStringLiteral("STOWLINE_COM%1 is set, so the environment decides which "
                                         "device Com %1 opens: %2. Nothing chosen here is stored.")
                              .arg(port)
                              .arg(fromEnvironment_));
-        txtDevice->setText(fromEnvironment_);
-        txtDevice->setReadOnly(true);
-        buttons->setStandardButtons(QDialogButtonBox::Close);
+        deviceEdit_->setText(fromEnvironment_);
+        deviceEdit_->setReadOnly(true);
+        buttons_->setStandardButtons(QDialogButtonBox::Close);
     } else {
-        lblNote->setText(QStringLiteral("Pick the port the controller is on, or type the path of "
+        note_->setText(QStringLiteral("Pick the port the controller is on, or type the path of "
                                         "its device. Leave the field empty to use the default."));
-        txtDevice->setText(stored_);
-        buttons->setStandardButtons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+        deviceEdit_->setText(stored_);
+        buttons_->setStandardButtons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     }
-    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-    connect(cmdRefresh, &QPushButton::clicked, this, &frmDevice::cmdRefresh_Click);
-    connect(lstPorts, &QTreeWidget::itemSelectionChanged, this, &frmDevice::lstPorts_Changed);
-    connect(txtDevice, &QLineEdit::textEdited, this, &frmDevice::selectMatching);
-    cmdRefresh_Click();
+    connect(buttons_, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons_, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    connect(refreshButton_, &QPushButton::clicked, this, &DeviceDialog::refresh);
+    connect(portList_, &QTreeWidget::itemSelectionChanged, this, &DeviceDialog::portChosen);
+    connect(deviceEdit_, &QLineEdit::textEdited, this, &DeviceDialog::selectMatching);
+    refresh();
 }
 
-QString frmDevice::device() const {
-    return txtDevice->text().trimmed();
+QString DeviceDialog::device() const {
+    return deviceEdit_->text().trimmed();
 }
 
-void frmDevice::cmdRefresh_Click() {
+void DeviceDialog::refresh() {
     const QList<SerialPortEntry> ports = inventory_ ? inventory_() : QList<SerialPortEntry>();
-    const QSignalBlocker quiet(lstPorts);
-    lstPorts->clear();
+    const QSignalBlocker quiet(portList_);
+    portList_->clear();
     for (const SerialPortEntry &port : ports) {
         auto *row =
-            new QTreeWidgetItem(lstPorts, {port.device, port.description, port.manufacturer,
+            new QTreeWidgetItem(portList_, {port.device, port.description, port.manufacturer,
                                            port.serialNumber, port.vidPid(), port.byIdPath});
-        row->setData(colDevice, Qt::UserRole, port.stableDevice());
+        row->setData(DeviceColumn, Qt::UserRole, port.stableDevice());
     }
     // A stored device the list lacks stays in view, marked when nothing is there now (the
     // adapter unplugged).
     if (!stored_.isEmpty() && !findEntry(stored_, ports)) {
         const bool gone = absent(stored_);
         auto *row = new QTreeWidgetItem(
-            lstPorts, {stored_, gone ? QStringLiteral("(%1)").arg(kAbsent) : QString()});
-        row->setData(colDevice, Qt::UserRole, stored_);
-        row->setToolTip(colDevice, QStringLiteral("Stored for Com %1").arg(port_));
-        QFont italic = row->font(colDevice);
+            portList_, {stored_, gone ? QStringLiteral("(%1)").arg(kAbsent) : QString()});
+        row->setData(DeviceColumn, Qt::UserRole, stored_);
+        row->setToolTip(DeviceColumn, QStringLiteral("Stored for Com %1").arg(port_));
+        QFont italic = row->font(DeviceColumn);
         italic.setItalic(true);
-        for (int c = 0; gone && c < lstPorts->columnCount(); ++c) {
+        for (int c = 0; gone && c < portList_->columnCount(); ++c) {
             row->setFont(c, italic);
-            row->setForeground(c, lstPorts->palette().brush(QPalette::Disabled, QPalette::Text));
+            row->setForeground(c, portList_->palette().brush(QPalette::Disabled, QPalette::Text));
         }
     }
     // A long by-id path must not push the other columns out of sight.
-    for (int c = 0; c < lstPorts->columnCount(); ++c) {
-        lstPorts->resizeColumnToContents(c);
-        lstPorts->setColumnWidth(c, qMin(lstPorts->columnWidth(c), 260));
+    for (int c = 0; c < portList_->columnCount(); ++c) {
+        portList_->resizeColumnToContents(c);
+        portList_->setColumnWidth(c, qMin(portList_->columnWidth(c), 260));
     }
     selectMatching(environmentDecides() ? fromEnvironment_ : device());
 }
 
-void frmDevice::selectMatching(const QString &path) {
-    const QSignalBlocker quiet(lstPorts);
-    lstPorts->clearSelection();
+void DeviceDialog::selectMatching(const QString &path) {
+    const QSignalBlocker quiet(portList_);
+    portList_->clearSelection();
     const QString wanted = path.trimmed().isEmpty() ? PortMap::defaultFor(port_) : path.trimmed();
     const QString target = resolved(wanted);
-    for (int i = 0; i < lstPorts->topLevelItemCount(); ++i) {
-        QTreeWidgetItem *row = lstPorts->topLevelItem(i);
-        const QString device = row->text(colDevice);
-        if (wanted.compare(device, Qt::CaseInsensitive) == 0 || wanted == row->text(colLink) ||
+    for (int i = 0; i < portList_->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *row = portList_->topLevelItem(i);
+        const QString device = row->text(DeviceColumn);
+        if (wanted.compare(device, Qt::CaseInsensitive) == 0 || wanted == row->text(LinkColumn) ||
             target == resolved(device)) {
-            lstPorts->setCurrentItem(row);
+            portList_->setCurrentItem(row);
             row->setSelected(true);
-            lstPorts->scrollToItem(row);
+            portList_->scrollToItem(row);
             return;
         }
     }
 }
 
-void frmDevice::lstPorts_Changed() {
-    const QList<QTreeWidgetItem *> rows = lstPorts->selectedItems();
+void DeviceDialog::portChosen() {
+    const QList<QTreeWidgetItem *> rows = portList_->selectedItems();
     if (rows.isEmpty() || environmentDecides())
         return;
-    txtDevice->setText(rows.first()->data(colDevice, Qt::UserRole).toString());
+    deviceEdit_->setText(rows.first()->data(DeviceColumn, Qt::UserRole).toString());
 }

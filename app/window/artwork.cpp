@@ -1,4 +1,4 @@
-#include "artwork.h"
+#include "window/artwork.h"
 
 #include <QImage>
 #include <QPainter>

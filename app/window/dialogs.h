@@ -7,7 +7,7 @@
 
 class QMessageBox;
 class QWidget;
-class frmDevice;
+class DeviceDialog;
 
 // Every modal box and file dialog the window shows goes through here, so tests can answer them.
 class Dialogs {
@@ -37,7 +37,7 @@ public:
     // Closes every question still open, unanswered.
     virtual void withdrawQuestions() {}
     // Runs Choose Device modally; true when the user pressed OK.
-    virtual bool chooseDevice(frmDevice &dialog);
+    virtual bool chooseDevice(DeviceDialog &dialog);
 };
 
 // The real boxes and Qt's own file dialog, with patterns matched regardless of letter case.

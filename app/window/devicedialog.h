@@ -1,7 +1,7 @@
 #pragma once
 
-#include "portinventory.h"
-#include "portmap.h"
+#include "link/portinventory.h"
+#include "link/portmap.h"
 
 #include <QDialog>
 
@@ -18,30 +18,36 @@ QString describeDevice(const QString &device, const QList<SerialPortEntry> &pres
 // Choose Device: which device Com n opens. Lists the serial ports present now; picking one
 // fills the path field with its stable name, and any path may be typed. The caller stores
 // device() when the dialog is accepted.
-class frmDevice : public QDialog {
+class DeviceDialog : public QDialog {
     Q_OBJECT
 
 public:
-    frmDevice(int port, const PortMap &map, PortInventory inventory, QWidget *owner = nullptr);
+    DeviceDialog(int port, const PortMap &map, PortInventory inventory, QWidget *owner = nullptr);
 
     // What OK stores for the port; empty: back to the default device.
     QString device() const;
     // STOWLINE_COM<n> is set: the dialog only shows, and stores nothing.
     bool environmentDecides() const { return !fromEnvironment_.isEmpty(); }
 
-    QLabel *lblNote = nullptr;
-    QTreeWidget *lstPorts = nullptr;
-    QPushButton *cmdRefresh = nullptr;
-    QLineEdit *txtDevice = nullptr;
-    QDialogButtonBox *buttons = nullptr;
-
-    enum Column { colDevice, colDescription, colManufacturer, colSerial, colVidPid, colLink };
-
-    void cmdRefresh_Click();
+    // Lists the serial ports present now again.
+    void refresh();
 
 private:
+    enum Column {
+        DeviceColumn,
+        DescriptionColumn,
+        ManufacturerColumn,
+        SerialColumn,
+        VidPidColumn,
+        LinkColumn
+    };
+    QLabel *note_ = nullptr;
+    QTreeWidget *portList_ = nullptr;
+    QPushButton *refreshButton_ = nullptr;
+    QLineEdit *deviceEdit_ = nullptr;
+    QDialogButtonBox *buttons_ = nullptr;
     void selectMatching(const QString &path);
-    void lstPorts_Changed();
+    void portChosen();
 
     int port_;
     PortInventory inventory_;
