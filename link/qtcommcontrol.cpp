@@ -3,11 +3,16 @@
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QStringList>
 #include <QTimer>
 
 #include <cerrno>
 #include <chrono>
+
+#ifdef Q_OS_UNIX
+#include <sys/file.h>
+#endif
 
 namespace {
 
@@ -65,6 +70,17 @@ OpenFailure classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
         return OpenFailure::Missing;
 #endif
     return OpenFailure::Other;
+}
+
+// Qt names its lock file after the path it opens: a link and the node it leads to must open
+// under one name to exclude each other.
+QString systemPath(const QString &device) {
+#ifdef Q_OS_UNIX
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+#endif
+    return device;
 }
 
 // Sleeps in the event loop until something happens or `ms` pass.
@@ -137,6 +153,9 @@ QtCommControl::~QtCommControl() {
 
 void QtCommControl::closePort() {
     lowLatency_.release();
+#ifdef Q_OS_UNIX
+    ::flock(int(port_.handle()), LOCK_UN); // a copy of the descriptor must not keep it
+#endif
     port_.close();
 }
 
@@ -206,7 +225,7 @@ bool QtCommControl::setPortOpen(bool open) {
         return false;
     }
 
-    port_.setPortName(device_);
+    port_.setPortName(systemPath(device_));
     port_.setReadBufferSize(inBufferSize_);
     applyLineSettings();
     // Flow control goes on after opening: a device that refuses it must still open.
@@ -220,6 +239,16 @@ bool QtCommControl::setPortOpen(bool open) {
         openFailure_ = classifyOpenFailure(port_.error(), port_.errorString());
         return false;
     }
+#ifdef Q_OS_UNIX
+    // Lock files are a convention, and TIOCEXCL does not stop root: a lock on the device itself
+    // keeps every other Stowline out, whatever name it opens the device by.
+    if (::flock(int(port_.handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        port_.close();
+        openError_ = QStringLiteral("Device or resource busy");
+        openFailure_ = OpenFailure::Busy;
+        return false;
+    }
+#endif
     lowLatency_.engage(port_.handle());
     // Bytes that came in before this opening belong to no transfer: Qt's buffer and the
     // system's input queue both start empty.

@@ -26,7 +26,7 @@ bool Transfers::SetUpPort(const PortSetUp &setUp) {
 void Transfers::ReportOpenFailure() {
     const QString device = port_.deviceName();
     QString text = texts::cannotOpen(portNumber_, device, port_.openError());
-    const QString advice = openAdvice(port_.openFailure(), device, inventory_);
+    const QString advice = openAdvice(port_.openFailure(), device, inventory_, face_);
     if (!advice.isEmpty())
         text += QLatin1Char('\n') + advice;
     Fail(TransferOutcome::OpenFailed, text);

@@ -40,6 +40,8 @@ public:
 
     // The ports the system has, named in the advice for a device that is missing.
     void setPortInventory(PortInventory inventory) { inventory_ = std::move(inventory); }
+    // Whose words the advice under an open failure uses.
+    void setFace(texts::Face face) { face_ = face; }
 
     TransferOutcome lastOutcome() const { return outcome_; }
     // The port the last command ran on: read once at its start, so a Port item chosen
@@ -93,6 +95,7 @@ private:
     ByteWaits waits_;
     qint16 portNumber_ = 0;
     PortInventory inventory_ = systemSerialPorts;
+    texts::Face face_ = texts::Face::Window;
     TransferOutcome outcome_ = TransferOutcome::Succeeded;
     QByteArray oneByte_ = QByteArray(1, '\0'); // reused so the per-byte loops do not allocate
 };
