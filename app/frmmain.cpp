@@ -358,7 +358,7 @@ void frmMain::mnuOpen_Click() {
         files_.mnuOpen_Click();
 }
 void frmMain::openFile(const QString &path) {
-    if (!transferRunning_)
+    if (!transferRunning_ && mayReplaceImage())
         files_.openFile(path);
 }
 void frmMain::mnuSave_Click() {

@@ -83,7 +83,8 @@ public:
 
     // Commands
     void mnuOpen_Click();
-    // Open of a given file, as from the command line or a drop; ignored while a transfer runs.
+    // Open of a given file, as from the command line or a drop: asks about an unsaved Backup as
+    // Open does; ignored while a transfer runs.
     void openFile(const QString &path);
     void mnuSave_Click();
     void mnuBackup_Click();

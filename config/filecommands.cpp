@@ -43,7 +43,8 @@ QString FileCommands::failureText(const char *what, const QString &path, const Q
 }
 
 qint32 FileCommands::savedLength(const ConfigImage &image) {
-    if (image.ControllerType != 1)
+    // An image of unknown generation may be a longer first-generation one: it is kept whole.
+    if (image.ControllerType == 2)
         return qMin(image.ConfigLength, kSecondGenerationLength);
     return image.ConfigLength;
 }
@@ -89,11 +90,6 @@ bool FileCommands::saveTo(const QString &path, QString *error) {
 
 bool FileCommands::openFrom(const QString &path, QString *error) {
     const QFileInfo info(path);
-    // The generation comes from the name's last four characters.
-    if (info.fileName().size() < 4) {
-        *error = QStringLiteral("the file name is too short");
-        return false;
-    }
     if (!info.exists()) {
         *error = QStringLiteral("the file does not exist");
         return false;
@@ -145,11 +141,12 @@ bool FileCommands::openFrom(const QString &path, QString *error) {
         return false;
     }
 
+    // The name alone tells the generation; any other name leaves it unknown, never the one
+    // of the image held before.
     const QString extension = info.fileName().right(4).toUpper();
-    if (extension == QLatin1String(".CCF"))
-        image_.ControllerType = 1;
-    else if (extension == QLatin1String(".SAV"))
-        image_.ControllerType = 2;
+    image_.ControllerType = extension == QLatin1String(".CCF")   ? 1
+                            : extension == QLatin1String(".SAV") ? 2
+                                                                 : 0;
     image_.ConfigData = std::move(fresh);
     image_.ConfigLength = length;
     image_.unsavedBackup = false;

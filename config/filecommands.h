@@ -40,7 +40,7 @@ public:
     bool openFrom(const QString &path, QString *error);
 
     // How many bytes a Save writes: a second-generation file is always 186368 bytes, but
-    // never more bytes than are held.
+    // never more bytes than are held; any other image is written whole.
     static qint32 savedLength(const ConfigImage &image);
     // The box text of a Save ("save") or Open ("open") that did not complete.
     static QString failureText(const char *what, const QString &path, const QString &error);

@@ -38,11 +38,16 @@ void GuardedRestore::run() {
         return;
 
     phase_ = Phase::Writing;
+    const bool unsaved = image_.unsavedBackup;
     Transfers restore(port_, clock_, view_, image_);
     restore.mnuRestore_Click();
     outcome_ = restore.lastOutcome();
     if (outcome_ == TransferOutcome::Succeeded && checks_.verify)
         VerifyReadBack();
+    // The controller counts as a second copy only once every check has passed: a read-back
+    // that differs or did not finish leaves the held image the only good one.
+    if (outcome_ != TransferOutcome::Succeeded)
+        image_.unsavedBackup = unsaved;
     if (outcome_ == TransferOutcome::Stopped || snapshotPath_.isEmpty())
         return;
     // The status line ends naming the file that holds what the controller held before.
