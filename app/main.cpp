@@ -1,4 +1,5 @@
 #include "cli/commandline.h"
+#include "cli/platform.h"
 #include "cli/run.h"
 #include "window/mainwindow.h"
 
@@ -6,12 +7,21 @@
 #include <cstdio>
 
 int main(int argc, char *argv[]) {
-    // A command word runs without a window (and without a display); anything else opens it.
+    // A command word runs without a window (and without a display); anything else opens it,
+    // when there is a display to show it on.
     QStringList args;
     for (int i = 1; i < argc; ++i)
         args << QString::fromLocal8Bit(argv[i]);
-    if (Cli::wantsCommandLine(args))
+    switch (Cli::start(args, CliPlatform::displayAvailable(args))) {
+    case Cli::Start::CommandLine:
         return Cli::run(argc, argv);
+    case Cli::Start::NoDisplay:
+        std::fprintf(stderr, "stowline: the window needs a display, and there is none\n"
+                             "The commands run without one: try 'stowline --help'.\n");
+        return Cli::Usage;
+    case Cli::Start::Window:
+        break;
+    }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Stowline"));

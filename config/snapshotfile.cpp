@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QSaveFile>
 #include <QStandardPaths>
 
 QString Snapshot::folder() {
@@ -28,22 +29,25 @@ QString Snapshot::writeNew(const QString &dir, const QString &name, const QByteA
     for (int n = 1; n <= 1000; ++n) {
         const QString path =
             QDir(dir).filePath(n == 1 ? name : stem + QStringLiteral("_%1").arg(n) + ext);
-        QFile file(path);
+        QFile reserved(path);
         // NewOnly refuses a name that exists, even one that appears between test and open.
-        if (!file.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        if (!reserved.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
             if (QFileInfo::exists(path))
                 continue;
-            *error = file.errorString();
+            *error = reserved.errorString();
             return {};
         }
-        if (file.write(bytes) != bytes.size() || !file.flush() ||
-            file.error() != QFileDevice::NoError) {
+        reserved.close();
+        // Written as Save writes, synced to disk before it takes the place of the empty file:
+        // the Restore that follows takes minutes, and a power loss then must not empty it.
+        QSaveFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Unbuffered) ||
+            file.write(bytes) != bytes.size() || file.error() != QFileDevice::NoError ||
+            !file.commit()) {
             *error = file.errorString();
-            file.close();
-            file.remove();
+            reserved.remove();
             return {};
         }
-        file.close();
         return QDir::toNativeSeparators(path);
     }
     *error = QStringLiteral("too many snapshots of that name");

@@ -18,7 +18,7 @@ QString fileName(const QDateTime &when, qint16 port, Generation generation);
 // Writes `bytes` as a new file in `dir` (created if missing) under `name`, or, when that name
 // is taken, under "<stem>_2<ext>", "<stem>_3<ext>"...: an existing file is never replaced. A
 // file that could not be written completely is removed. Returns the path written, or an empty
-// string with *error saying why.
+// string with *error saying why. The file is on disk (synced) when this returns.
 QString writeNew(const QString &dir, const QString &name, const QByteArray &bytes, QString *error);
 
 } // namespace Snapshot

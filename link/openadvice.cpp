@@ -24,19 +24,19 @@ QString deviceGroup(const QString &device) {
 }
 
 QString openAdvice(OpenFailure failure, const QString &device, const PortInventory &present,
-                   const DeviceGroupLookup &groupOf) {
+                   texts::Face face, const DeviceGroupLookup &groupOf) {
     switch (failure) {
     case OpenFailure::Missing: {
         const QList<SerialPortEntry> ports = present ? present() : QList<SerialPortEntry>();
         if (ports.isEmpty())
-            return texts::noPortsPresent();
+            return texts::noPortsPresent(face);
         constexpr qsizetype kShown = 4;
         QStringList shown;
         for (const SerialPortEntry &port : ports.mid(0, kShown))
             shown << (port.description.isEmpty()
                           ? port.device
                           : QStringLiteral("%1 (%2)").arg(port.device, port.description));
-        return texts::portsPresent(shown, ports.size() - shown.size());
+        return texts::portsPresent(shown, ports.size() - shown.size(), face);
     }
     case OpenFailure::Permission: {
         const QString group = groupOf ? groupOf(device) : QString();

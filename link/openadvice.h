@@ -2,6 +2,7 @@
 
 #include "link/serialport.h"
 #include "link/portinventory.h"
+#include "link/transfertexts.h"
 
 #include <QString>
 #include <functional>
@@ -12,5 +13,7 @@ using DeviceGroupLookup = std::function<QString(const QString &device)>;
 
 // One line of advice for a port that did not open, or empty when there is none to give. The
 // inventory is asked only about a missing device, the group only about a refused permission.
+// Each face names its own way of choosing a device.
 QString openAdvice(OpenFailure failure, const QString &device, const PortInventory &present,
+                   texts::Face face = texts::Face::Window,
                    const DeviceGroupLookup &groupOf = deviceGroup);

@@ -1,5 +1,6 @@
 #include "link/portmap.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QStringList>
 
@@ -28,7 +29,7 @@ void PortMap::store(QSettings &settings, int n, const QString &device) {
     if (n < 1)
         return;
     const QString key = kGroup + QLatin1Char('/') + kPrefix + QString::number(n);
-    const QString value = device.trimmed();
+    const QString value = absoluteDevice(device.trimmed());
     if (value.isEmpty()) {
         stored_.remove(n);
         settings.remove(key);
@@ -64,4 +65,13 @@ QString PortMap::deviceFor(int n) const {
     if (!fromSettings.isEmpty())
         return fromSettings;
     return defaultFor(n);
+}
+
+QString PortMap::absoluteDevice(const QString &device) {
+#ifdef Q_OS_UNIX
+    const QFileInfo info(device);
+    if (!device.isEmpty() && info.isRelative() && info.exists())
+        return info.absoluteFilePath();
+#endif
+    return device;
 }

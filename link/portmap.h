@@ -21,7 +21,12 @@ public:
 
     // A device named directly (the command line's --device): it stands for every port
     // number, 0 included, and wins over the environment and the settings.
-    void setDirectDevice(const QString &device) { direct_ = device; }
+    void setDirectDevice(const QString &device) { direct_ = absoluteDevice(device); }
+
+    // Qt opens a name without a slash under /dev/: a path that exists relative to the working
+    // folder becomes absolute, so it names that file wherever the program runs later. Names
+    // such as COM7 stay as they are.
+    static QString absoluteDevice(const QString &device);
 
 private:
     QHash<int, QString> stored_;

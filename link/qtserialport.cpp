@@ -1,6 +1,7 @@
 #include "link/qtserialport.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QStringList>
 #include <QThread>
 
@@ -9,6 +10,7 @@
 
 #ifdef Q_OS_UNIX
 #include <poll.h>
+#include <sys/file.h>
 #endif
 
 namespace {
@@ -55,6 +57,17 @@ OpenFailure classifyOpenFailure(QSerialPort::SerialPortError error, const QStrin
         return OpenFailure::Missing;
 #endif
     return OpenFailure::Other;
+}
+
+// Qt names its lock file after the path it opens: a link and the node it leads to must open
+// under one name to exclude each other.
+QString systemPath(const QString &device) {
+#ifdef Q_OS_UNIX
+    const QString canonical = QFileInfo(device).canonicalFilePath();
+    if (!canonical.isEmpty())
+        return canonical;
+#endif
+    return device;
 }
 
 } // namespace
@@ -154,6 +167,9 @@ QtSerialPort::~QtSerialPort() {
 
 void QtSerialPort::closePort() {
     lowLatency_.release();
+#ifdef Q_OS_UNIX
+    ::flock(int(port_.handle()), LOCK_UN); // a copy of the descriptor must not keep it
+#endif
     port_.close();
 }
 
@@ -179,7 +195,7 @@ bool QtSerialPort::open(const QString &device, const LineSettings &line, FlowCon
         return false;
     }
     line_ = line;
-    port_.setPortName(device);
+    port_.setPortName(systemPath(device));
     port_.setReadBufferSize(kInBufferSize);
     port_.setBaudRate(line.baudRate);
     port_.setParity(line.parity);
@@ -196,6 +212,16 @@ bool QtSerialPort::open(const QString &device, const LineSettings &line, FlowCon
         openFailure_ = classifyOpenFailure(port_.error(), port_.errorString());
         return false;
     }
+#ifdef Q_OS_UNIX
+    // Lock files are a convention, and TIOCEXCL does not stop root: a lock on the device itself
+    // keeps every other Stowline out, whatever name it opens the device by.
+    if (::flock(int(port_.handle()), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+        port_.close();
+        openError_ = QStringLiteral("Device or resource busy");
+        openFailure_ = OpenFailure::Busy;
+        return false;
+    }
+#endif
     lowLatency_.engage(port_.handle());
     // Bytes that came in before this opening belong to no transfer: Qt's buffer and the
     // system's input queue both start empty.

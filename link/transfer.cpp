@@ -70,7 +70,9 @@ bool Exchange::open(const LineSettings &line) {
 JobResult Exchange::openFailed() {
     const QString device = spec_.port.device;
     QString text = texts::cannotOpen(spec_.port.number, device, port_.openError());
-    const QString advice = openAdvice(port_.openFailure(), device, spec_.inventory);
+    const QString advice =
+        openAdvice(port_.openFailure(), device, spec_.inventory,
+                   spec_.commandLineAdvice ? texts::Face::CommandLine : texts::Face::Window);
     if (!advice.isEmpty())
         text += QLatin1Char('\n') + advice;
     return fail(Outcome::OpenFailed, text);

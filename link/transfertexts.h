@@ -59,20 +59,23 @@ inline QString restoreEndStatus(bool verified, const QString &snapshotFileName) 
                     : snapshotNote(snapshotFileName);
 }
 
-// The line of advice under it, by cause.
-inline const QString kChooseDevice =
-    QStringLiteral("Settings \u2192 Port \u2192 Choose Device\u2026");
-inline QString portsPresent(const QStringList &ports, qsizetype more) {
+// The line of advice under it, by cause, worded for the face that shows it.
+enum class Face { Window, CommandLine };
+inline QString chooseDevice(Face face) {
+    return face == Face::Window
+               ? QStringLiteral("under Settings \u2192 Port \u2192 Choose Device\u2026")
+               : QStringLiteral("with --device PATH (stowline ports lists the ports)");
+}
+inline QString portsPresent(const QStringList &ports, qsizetype more, Face face) {
     QString list = ports.join(QStringLiteral(", "));
     if (more > 0)
         list += QStringLiteral(" and %1 more").arg(more);
-    return QStringLiteral("Serial ports present now: %1. Choose the right one under %2.")
-        .arg(list, kChooseDevice);
+    return QStringLiteral("Serial ports present now: %1. Choose the right one %2.")
+        .arg(list, chooseDevice(face));
 }
-inline QString noPortsPresent() {
-    return QStringLiteral(
-               "No serial port is present now: plug the adapter in, then choose it under ") +
-           kChooseDevice + QLatin1Char('.');
+inline QString noPortsPresent(Face face) {
+    return QStringLiteral("No serial port is present now: plug the adapter in, then choose it ") +
+           chooseDevice(face) + QLatin1Char('.');
 }
 inline QString notInGroup(const QString &group) {
     return QStringLiteral("The device belongs to the group %1: add your user to it (sudo usermod "

@@ -5,7 +5,9 @@ cd "$(dirname "$0")/.."
 
 packages=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libgl-dev xvfb xauth
     # packaging checks of the test suite
-    desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev lintian file)
+    desktop-file-utils appstream libxml2-utils shared-mime-info dpkg-dev lintian file
+    # the USB adapter rig (tools/usb-rig) and its test
+    qemu-system-x86 busybox-static udev kmod cpio socat xdotool jq)
 missing=()
 for p in "${packages[@]}"; do
     dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,6 +2,7 @@
 
 #include "config/imagediff.h"
 
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -84,8 +85,15 @@ Options parse(const QStringList &args) {
     return o;
 }
 
-bool wantsCommandLine(const QStringList &args) {
-    return !args.isEmpty() && findWord(args.first()) != nullptr;
+Start start(const QStringList &args, bool display) {
+    const QString first = args.value(0);
+    if (!first.isEmpty() && findWord(first))
+        return Start::CommandLine;
+    if (display)
+        return Start::Window;
+    return !first.isEmpty() && (first.startsWith(QLatin1Char('-')) || !QFileInfo::exists(first))
+               ? Start::CommandLine
+               : Start::NoDisplay;
 }
 
 namespace {
@@ -95,7 +103,9 @@ Options parseStrict(const QStringList &args) {
     const Word *word = args.isEmpty() ? nullptr : findWord(args.first());
     if (!word)
         return failed(o, args.isEmpty() ? QStringLiteral("no command given")
-                                        : QStringLiteral("unknown command '%1'").arg(args.first()));
+                                        : QStringLiteral("unknown command '%1' (the commands are "
+                                                         "backup, restore, verify and ports)")
+                                              .arg(args.first()));
     o.command = word->command;
     const bool transfer = o.command == Command::Backup || o.command == Command::Restore ||
                           o.command == Command::Verify;
@@ -255,11 +265,17 @@ QString ProgressMeter::update(qint64 value, qint64 nowNs) {
 
 QString ProgressMeter::end() {
     active_ = false;
+    return line({}).chopped(1); // the redrawn line ends, and nothing follows it
+}
+
+QString ProgressMeter::line(const QString &text) {
+    const QString lineEnd = text + QLatin1Char('\n');
     if (!open_)
-        return {};
+        return lineEnd;
     open_ = false;
     drawnWidth_ = 0;
-    return QStringLiteral("\n");
+    drawnPercent_ = -1; // the next update draws the line again, below the text
+    return QLatin1Char('\n') + lineEnd;
 }
 
 QString helpText() {

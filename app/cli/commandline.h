@@ -25,9 +25,11 @@ struct Options {
     QString error; // not empty: wrong usage, and why
 };
 
-// True when the arguments (program name excluded) ask for the command line: the first one is
-// a command word, --help, -h or --version. Anything else is for the window.
-bool wantsCommandLine(const QStringList &args);
+// What the arguments (program name excluded) ask for: the command line when the first one is
+// a command word, --help, -h or --version; anything else is for the window. Without a display
+// the window cannot open: words that name no file get the command line's usage error.
+enum class Start { CommandLine, Window, NoDisplay };
+Start start(const QStringList &args, bool display);
 Options parse(const QStringList &args);
 
 enum ExitCode : int {
@@ -65,8 +67,11 @@ public:
     void range(qint64 min, qint64 max, qint64 nowNs);
     // What to write for this value; usually nothing.
     QString update(qint64 value, qint64 nowNs);
-    // What closes a line being redrawn (before other text, or at the end of a phase).
+    // What closes a line being redrawn, at the end of a phase.
     QString end();
+    // What to write for a line of other text: it goes below a line being redrawn, and the
+    // meter carries on under it.
+    QString line(const QString &text);
 
 private:
     int percent(qint64 value) const;

@@ -77,6 +77,26 @@ void CliPlatform::writeErr(const QString &text) {
     writeTo(stderr, text);
 }
 
+void CliPlatform::writeOutBytes(const QByteArray &bytes) {
+    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stdout);
+    std::fflush(stdout);
+}
+
+bool CliPlatform::displayAvailable(const QStringList &args) {
+#if defined(Q_OS_UNIX) && !defined(Q_OS_DARWIN)
+    const QString platform = qEnvironmentVariable("QT_QPA_PLATFORM");
+    if (args.contains(QLatin1String("-platform")) ||
+        (!platform.isEmpty() && !platform.startsWith(QLatin1String("xcb")) &&
+         !platform.startsWith(QLatin1String("wayland"))))
+        return true;
+    return !qEnvironmentVariable("DISPLAY").isEmpty() ||
+           !qEnvironmentVariable("WAYLAND_DISPLAY").isEmpty();
+#else
+    Q_UNUSED(args);
+    return true;
+#endif
+}
+
 InterruptWatch::InterruptWatch() {
     g_stop.store(false);
 #ifdef Q_OS_WIN

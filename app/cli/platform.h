@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 class QSocketNotifier;
 
@@ -12,7 +13,11 @@ namespace CliPlatform {
 // A program built for the window has no console on Windows: take the one it was started from.
 void attachConsole();
 bool stderrIsTerminal();
+// Whether the window could be shown: without a display, Qt's platform plugin ends the program.
+// Qt's -platform option and a QT_QPA_PLATFORM that needs none (offscreen) count as one.
+bool displayAvailable(const QStringList &args);
 void writeOut(const QString &text);
+void writeOutBytes(const QByteArray &bytes); // as they are: UTF-8 stays UTF-8 on every system
 void writeErr(const QString &text);
 
 } // namespace CliPlatform

@@ -39,10 +39,7 @@ public:
         if (!options_.quiet)
             say(text);
     }
-    void say(const QString &text) {
-        closeLine();
-        CliPlatform::writeErr(text + QLatin1Char('\n'));
-    }
+    void say(const QString &text) { CliPlatform::writeErr(meter_.line(text)); }
 
     void setStatus(const QString &text) override {
         // The idle text ends every command and says nothing here.
@@ -148,6 +145,7 @@ int runTransfer(const Options &o) {
     EventLoopClock clock;
     ConfigImage &target = o.command == Command::Verify ? scratch : image;
     Transfers transfers(port, clock, ui, target);
+    transfers.setFace(texts::Face::CommandLine);
 
     // An interrupt while the file was read must not let a single byte go out.
     if (!interrupt.requested()) {
@@ -230,7 +228,7 @@ int run(int &argc, char **argv, const PortInventory &inventory) {
     case Command::Ports: {
         const QList<SerialPortEntry> ports = inventory();
         if (o.json)
-            CliPlatform::writeOut(QString::fromUtf8(portsJson(ports)));
+            CliPlatform::writeOutBytes(portsJson(ports));
         else if (ports.isEmpty())
             CliPlatform::writeErr(QStringLiteral("No serial ports found.\n"));
         else

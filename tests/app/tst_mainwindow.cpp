@@ -324,7 +324,7 @@ private slots:
             }
     }
 
-    // Exit, Open and Backup ask before they drop an image read from a controller that was
+    // Exit, Open, a drop and Backup ask before they drop an image read from a controller that was
     // neither saved nor restored since; an image opened from a file is never asked about.
     void unsavedBackupQuestion_data() {
         QTest::addColumn<QString>("command");
@@ -342,6 +342,9 @@ private slots:
         row("Open, Yes, saved", "OpenButton", true, "Yes", "kept", "question save open");
         row("Open, No", "OpenButton", true, "No", "", "question open");
         row("Open, Cancel", "OpenButton", true, "Cancel", "", "question");
+        row("Drop, Yes, saved", "drop", true, "Yes", "kept", "question save");
+        row("Drop, No", "drop", true, "No", "", "question");
+        row("Drop, Cancel", "drop", true, "Cancel", "", "question");
         row("Backup, No", "BackupButton", true, "No", "", "question warning");
         row("Backup, Cancel", "BackupButton", true, "Cancel", "", "question");
         row("Exit, opened image", "mnuFileExit", false, "Cancel", "", "closed");
@@ -359,7 +362,11 @@ private slots:
         const qsizetype answerIndex = QStringList({"Yes", "No", "Cancel"}).indexOf(answer);
         dialogs_->yesNoCancelAnswers << Dialogs::Answer(answerIndex);
         dialogs_->fileAnswers << (saveTo.isEmpty() ? QString() : dir.filePath(saveTo));
-        w.findChild<QAction *>(command)->trigger();
+        const QString dropped = dir.filePath("dropped.CCF"); // holds the first 300 bytes
+        if (command == "drop")
+            QVERIFY(writeAll(dropped, bytes.left(300)) && dropFile(&w, dropped));
+        else
+            w.findChild<QAction *>(command)->trigger();
 
         QStringList shown;
         for (const QString &line : dialogs_->asked)
@@ -373,8 +380,8 @@ private slots:
                      "been saved. Save it now?");
         if (!saveTo.isEmpty()) // a name typed without an extension gets one
             QCOMPARE(readAll(dir.filePath("kept.CCF")), bytes);
-        if (shown == QStringList{"question"}) // called off: nothing changed
-            QCOMPARE(heldImage(w), bytes);
+        if (shown == QStringList{"question"} || command == "drop") // called off, or dropped
+            QCOMPARE(heldImage(w), answer == "Cancel" ? bytes : bytes.left(300));
     }
 };
 

@@ -27,10 +27,12 @@ class TestCli : public QObject {
 private slots:
     void parse_data() {
         QTest::addColumn<QString>("args");
-        QTest::addColumn<QString>("want"); // "window", the options, or part of the usage error
-        const auto row = [](const char *args, const char *want) {
-            QTest::newRow(*args ? args : "no arguments")
-                << QString::fromUtf8(args) << QString::fromUtf8(want);
+        QTest::addColumn<QString>("want"); // "window", "no display", options, or usage error part
+        QTest::addColumn<bool>("display");
+        const auto row = [](const char *args, const char *want, bool display = true) {
+            QTest::newRow(QByteArray(*args ? args : "no arguments") +
+                          (display ? "" : ", no display"))
+                << QString::fromUtf8(args) << QString::fromUtf8(want) << display;
         };
         row("backup --port=4 --output=a.SAV --force -q",
             "backup port=4 device= file=a.SAV force quiet");
@@ -40,13 +42,19 @@ private slots:
         row("backup --bogus --help", "help port=0 device= file=");
         row("", "window");
         row("config.SAV", "window");
+        row("frobnicate", "(the commands are backup, restore, verify and ports)", false);
+        row("/dev/null", "no display", false); // a file to open
+        row("", "no display", false);
     }
     void parse() {
         QFETCH(QString, args);
         QFETCH(QString, want);
+        QFETCH(bool, display);
         const QStringList list = args.split(' ', Qt::SkipEmptyParts);
-        QCOMPARE(Cli::wantsCommandLine(list), want != QLatin1String("window"));
-        const QString got = want == QLatin1String("window") ? want : summary(Cli::parse(list));
+        const Cli::Start start = Cli::start(list, display);
+        const QString got = start == Cli::Start::Window      ? QStringLiteral("window")
+                            : start == Cli::Start::NoDisplay ? QStringLiteral("no display")
+                                                             : summary(Cli::parse(list));
         QVERIFY2(got == want || (got.startsWith(QLatin1String("error: ")) && got.contains(want)),
                  qPrintable(got));
     }
@@ -69,22 +77,30 @@ private slots:
         QTEST(Cli::progressText(value, 0, max, qint64(seconds * 1e9)), "text");
     }
 
-    // 1000 values over 10 s, one every 10 ms: how many writes each style makes.
+    // 1000 values over 10 s, one every 10 ms: how many writes each style makes. A status line
+    // (at the first value in a second-generation upload) never ends the meter.
     void meter_data() {
         QTest::addColumn<Cli::ProgressMeter::Style>("style");
+        QTest::addColumn<int>("statusAt"); // -1: none
         QTest::addColumn<int>("writes");
         QTest::addColumn<int>("lineEnds");
-        QTest::newRow("lines: one per tenth") << Cli::ProgressMeter::Style::Lines << 10 << 10;
+        using S = Cli::ProgressMeter::Style;
+        QTest::newRow("lines: one per tenth") << S::Lines << -1 << 10 << 10;
+        QTest::newRow("lines: status first") << S::Lines << 0 << 10 << 11;
         // Every percent, never more than five a second, and one newline that closes it.
-        QTest::newRow("terminal: every percent") << Cli::ProgressMeter::Style::Terminal << 101 << 1;
+        QTest::newRow("terminal: every percent") << S::Terminal << -1 << 101 << 1;
+        QTest::newRow("terminal: status midway") << S::Terminal << 500 << 101 << 3;
     }
     void meter() {
         QFETCH(Cli::ProgressMeter::Style, style);
+        QFETCH(int, statusAt);
         Cli::ProgressMeter meter(style);
         meter.range(0, 999, 0);
         int writes = 0;
         QString all;
         for (qint64 v = 0; v <= 999; ++v) {
+            if (v == statusAt)
+                all += meter.line(QStringLiteral("Uploading"));
             const QString text = meter.update(v, v * 10'000'000);
             writes += text.isEmpty() ? 0 : 1;
             all += text;

@@ -62,7 +62,8 @@ private slots:
         row("1 byte, bare name", 1, 1, "one", "one.CCF", 1, 1, 1);
         row("second generation cut to 186368, bare name", 200000, 2, "long", "long.SAV", 186368, 2,
             10);
-        row("type unknown: all held bytes", 1000, 0, "short.ccf", "short.ccf", 1000, 1, 11);
+        row("type unknown: saved whole", 250000, 0, "site.img", "site.img", 250000, 0, 11);
+        row("name shorter than an extension", 3, 1, "a.b", "a.b", 3, 0, 3);
         row("few MiB", (3 << 20) + 7, 1, "big.CCF", "big.CCF", (3 << 20) + 7, 1, 10);
     }
     void roundTrip() {
@@ -90,7 +91,7 @@ private slots:
         QCOMPARE(save.image.ConfigLength, saved);
         QCOMPARE(readAll(path), save.image.ConfigData.mid(1, saved));
 
-        Run open(5, 0, path);
+        Run open(5, 2, path); // no generation is left over from the image before
         open.open();
         QCOMPARE(open.logWithoutValues(),
                  "busy|refresh|status:Loading Controller Configuration from file (" + count +

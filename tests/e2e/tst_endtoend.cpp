@@ -6,29 +6,14 @@
 #include "windowtest.h"
 
 #include <QDialogButtonBox>
-#include <QDropEvent>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QTimer>
 #include <QTreeWidget>
-#include <QUrl>
 #include <functional>
 
 namespace {
-
-// Drag enter then drop of `path` on the window; true when both were accepted.
-bool dropFile(QWidget *window, const QString &path) {
-    QMimeData data;
-    data.setUrls({QUrl::fromLocalFile(path)});
-    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    enter.ignore(), drop.ignore();
-    QApplication::sendEvent(window, &enter);
-    QApplication::sendEvent(window, &drop);
-    return enter.isAccepted() && drop.isAccepted();
-}
 
 // Runs the Choose Device dialog through the given hands instead of a modal loop.
 class Chooser : public ScriptedDialogs {

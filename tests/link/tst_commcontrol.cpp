@@ -5,6 +5,7 @@
 #include <QSocketNotifier>
 #include <QTimer>
 #include <QtTest>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -139,15 +140,17 @@ private slots:
 
     void openFailures_data() {
         QTest::addColumn<int>("commPort");
-        QTest::addColumn<QString>("device"); // "pty": held by another program; "locked": mode 0600
+        QTest::addColumn<QString>("device"); // "pty", "link": held elsewhere; "locked": mode 0600
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("cause"); // OpenFailure: what the box's advice line is chosen by
-        QTest::newRow("no port selected")
+        QTest::newRow("busy via a link")
             << 0 << QString() << "no port selected" << int(OpenFailure::NoPort);
         QTest::newRow("missing device") << 1 << "/dev/stowline-no-such-tty"
                                         << "No such file or directory" << int(OpenFailure::Missing);
         QTest::newRow("device busy") << 1 << "pty"
                                      << "Device or resource busy" << int(OpenFailure::Busy);
+        QTest::newRow("busy via a link") << 1 << "link"
+                                         << "Device or resource busy" << int(OpenFailure::Busy);
         QTest::newRow("no permission") << 1 << "locked"
                                        << "Permission denied" << int(OpenFailure::Permission);
     }
@@ -157,8 +160,17 @@ private slots:
         QFETCH(QString, error);
         PtyPair pty;
         QSerialPort holder(pty.path()); // another program with the device open
+        QtCommControl other;            // another Stowline: root passes TIOCEXCL
+        QTemporaryDir dir;
         if (device == "pty")
             QVERIFY(holder.open(QIODevice::ReadWrite));
+        if (device == "link") { // held by another Stowline, opened here through a link to it
+            QVERIFY(openOn(other, pty) && QFile::link(pty.path(), dir.filePath("link")));
+            device = dir.filePath("link");
+            const int probe = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY);
+            QVERIFY(::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK); // held
+            ::close(probe);
+        }
         const bool locked = device == "locked";
         const uid_t user = locked && ::geteuid() == 0 ? 65534 : ::geteuid(); // root opens all
         if (device == "pty" || locked)
@@ -177,7 +189,8 @@ private slots:
         QCOMPARE(port.deviceName(), device);
         QVERIFY(!port.Output("B") && port.InBufferCount() == 0 && port.setPortOpen(false));
         holder.close(); // the fault goes away: the same port opens
-        QCOMPARE(port.setPortOpen(true), device == pty.path());
+        QVERIFY(other.setPortOpen(false));
+        QCOMPARE(port.setPortOpen(true), device == pty.path() || device.endsWith("link"));
     }
 
     // Low latency on the open descriptor: flags read, bit set, flags put back before every

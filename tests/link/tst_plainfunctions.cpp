@@ -1,6 +1,7 @@
-// The plain functions of the port layer: the advice under "Cannot open", and the percentage
-// and time left the bar shows.
+// The plain functions of the port layer: the advice under "Cannot open", the device a path
+// names, and the percentage and time left the bar shows.
 #include "openadvice.h"
+#include "portmap.h"
 #include "progressestimate.h"
 
 #include <QtTest>
@@ -14,10 +15,12 @@ private slots:
         QTest::addColumn<int>("ports"); // present now
         QTest::addColumn<QString>("group");
         QTest::addColumn<QString>("advice");
+        QTest::addColumn<int>("face");
         const QString choose = QStringLiteral("Settings \u2192 Port \u2192 Choose Device\u2026.");
+        const QString option = QStringLiteral("--device PATH (stowline ports lists the ports).");
         const auto row = [](const char *name, OpenFailure failure, int ports, const char *group,
-                            const QString &advice) {
-            QTest::newRow(name) << int(failure) << ports << group << advice;
+                            const QString &advice, texts::Face face = texts::Face::Window) {
+            QTest::newRow(name) << int(failure) << ports << group << advice << int(face);
         };
         row("missing, none present", OpenFailure::Missing, 0, "",
             "No serial port is present now: plug the adapter in, then choose it under " + choose);
@@ -26,6 +29,13 @@ private slots:
             "/dev/ttyUSB2 (adapter 2), /dev/ttyUSB3 (adapter 3) and 2 more. Choose the right "
             "one under " +
                 choose);
+        row("command line: missing, none present", OpenFailure::Missing, 0, "",
+            "No serial port is present now: plug the adapter in, then choose it with " + option,
+            texts::Face::CommandLine);
+        row("command line: missing, one present", OpenFailure::Missing, 1, "",
+            "Serial ports present now: /dev/ttyUSB0 (adapter 0). Choose the right one with " +
+                option,
+            texts::Face::CommandLine);
         row("permission, group dialout", OpenFailure::Permission, 1, "dialout",
             "The device belongs to the group dialout: add your user to it (sudo usermod -aG "
             "dialout $USER), then log out and log in again.");
@@ -42,6 +52,7 @@ private slots:
         QFETCH(int, ports);
         QFETCH(QString, group);
         QFETCH(QString, advice);
+        QFETCH(int, face);
         const PortInventory present = [&] {
             QList<SerialPortEntry> list;
             for (int i = 0; i < ports; ++i)
@@ -55,8 +66,23 @@ private slots:
             return list;
         };
         QCOMPARE(openAdvice(OpenFailure(failure), QStringLiteral("/dev/ttyUSB9"), present,
-                            [&](const QString &) { return group; }),
+                            texts::Face(face), [&](const QString &) { return group; }),
                  advice);
+    }
+
+    // A device named relative to the working folder is stored and opened by its absolute path.
+    void relativeDevice() {
+        QTemporaryDir dir;
+        QVERIFY(QDir::setCurrent(dir.path()) && QFile::link("/dev/null", "simdev"));
+        QSettings settings(dir.filePath("s.conf"), QSettings::IniFormat);
+        PortMap map;
+        for (const QString name : {"simdev", "COM7"}) {
+            const QString want = name == "simdev" ? dir.filePath(name) : name;
+            map.store(settings, 2, name);
+            map.setDirectDevice(name);
+            QCOMPARE(settings.value("Ports/Com2").toString(), want);
+            QCOMPARE(map.deviceFor(0), want);
+        }
     }
 
     void progressText_data() {

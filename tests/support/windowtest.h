@@ -9,15 +9,30 @@
 #include "simprocess.h"
 
 #include <QAction>
+#include <QDropEvent>
 #include <QLabel>
+#include <QMimeData>
 #include <QProgressBar>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QUrl>
 #include <QtTest>
 #include <memory>
 
 inline QByteArray heldImage(const frmMain &w) {
     return w.image.ConfigData.mid(1, w.image.ConfigLength);
+}
+
+// Drag enter then drop of `path` on the window; true when both were accepted.
+inline bool dropFile(QWidget *window, const QString &path) {
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    enter.ignore(), drop.ignore();
+    QApplication::sendEvent(window, &enter);
+    QApplication::sendEvent(window, &drop);
+    return enter.isAccepted() && drop.isAccepted();
 }
 
 inline QSettings settingsStore() {
