@@ -1,8 +1,8 @@
 // Save and Open on real files: what the view shows on the way, and failures that say why and
 // change nothing.
 #include "configfile.h"
-#include "fakecomm.h"
-#include "recordingview.h"
+#include "fakeport.h"
+#include "recorder.h"
 #include "simprocess.h"
 
 #include <QtTest>
@@ -12,25 +12,24 @@
 
 namespace {
 
-bool same(const ConfigImage &a, const ConfigImage &b) {
-    return a.ConfigData == b.ConfigData && a.ConfigLength == b.ConfigLength &&
-           a.ControllerType == b.ControllerType;
+bool same(const HeldImage &a, const HeldImage &b) {
+    return a.bytes == b.bytes && a.generation == b.generation && a.unsavedBackup == b.unsavedBackup;
 }
 
-// One command on an image of `length` random bytes, its file dialog answered with `path`
-// (empty: Cancel).
+// One command on an image of `length` random bytes, read from a controller and not saved yet,
+// its file dialog answered with `path` (empty: Cancel).
 struct Run {
-    ConfigImage image;
-    RecordingView view;
-    Run(qint32 length, qint16 type, const QString &path) {
-        image.ConfigData = QByteArray(1, '\0') + randomBytes(length, quint32(length));
-        image.ConfigLength = length;
-        image.ControllerType = type;
-        view.configStatus = view.fileStatus = QStringLiteral("Before");
-        view.fileAnswers << RecordingView::FileAnswer{path, {}};
+    HeldImage image;
+    Recorder view;
+    Run(qint32 length, Generation generation, const QString &path) {
+        image.bytes = randomBytes(length, quint32(length));
+        image.generation = generation;
+        image.unsavedBackup = true;
+        view.configStatus = view.filePath = QStringLiteral("Before");
+        view.fileAnswers << path;
     }
-    void save() { FileCommands(image, view).mnuSave_Click(); }
-    void open() { FileCommands(image, view).mnuOpen_Click(); }
+    void save() { FileCommands(image, view).save(); }
+    void open() { FileCommands(image, view).open(); }
     QString logWithoutValues() const {
         return view.log.filter(QRegularExpression("^(?!value:)")).join('|');
     }
@@ -40,74 +39,95 @@ struct Run {
 
 class TestFileCommands : public QObject {
     Q_OBJECT
-    // Long enough that every FileStatus shows only the tail of a path.
-    QTemporaryDir dir{QDir::tempPath() + QLatin1Char('/') + QString(60, QLatin1Char('f')) +
-                      QStringLiteral("-XXXXXX")};
+    QTemporaryDir dir;
 
 private slots:
     // Each Save lands over a longer file of the same name.
     void roundTrip_data() {
         QTest::addColumn<qint32>("held");
-        QTest::addColumn<qint16>("type");
+        QTest::addColumn<Generation>("generation");
         QTest::addColumn<QString>("typed");
         QTest::addColumn<QString>("written");
         QTest::addColumn<qint32>("saved");
-        QTest::addColumn<qint16>("typeAfterOpen");
         QTest::addColumn<int>("values");
-        const auto row = [](const char *tag, qint32 held, qint16 type, const char *typed,
-                            const char *written, qint32 saved, qint16 typeAfterOpen, int values) {
-            QTest::newRow(tag) << held << type << QString(typed) << QString(written) << saved
-                               << typeAfterOpen << values;
+        const auto row = [](const char *tag, qint32 held, Generation generation, const char *typed,
+                            const char *written, qint32 saved, int values) {
+            QTest::newRow(tag) << held << generation << QString(typed) << QString(written) << saved
+                               << values;
         };
-        row("1 byte, bare name", 1, 1, "one", "one.CCF", 1, 1, 1);
-        row("second generation cut to 186368, bare name", 200000, 2, "long", "long.SAV", 186368, 2,
-            10);
-        row("type unknown: saved whole", 250000, 0, "site.img", "site.img", 250000, 0, 11);
-        row("name shorter than an extension", 3, 1, "a.b", "a.b", 3, 0, 3);
-        row("few MiB", (3 << 20) + 7, 1, "big.CCF", "big.CCF", (3 << 20) + 7, 1, 10);
+        const auto first = Generation::First, unknown = Generation::Unknown;
+        row("1 byte, bare name", 1, first, "one", "one.CCF", 1, 1);
+        row("second generation cut to 186368, bare name", 200000, Generation::Second, "long",
+            "long.SAV", 186368, 10);
+        row("generation unknown: all held bytes", 1000, unknown, "short.ccf", "short.ccf", 1000,
+            11);
+        row("generation unknown, long: all held bytes", 250000, unknown, "whole.SAV", "whole.SAV",
+            250000, 11);
+        row("few MiB", (3 << 20) + 7, first, "big.CCF", "big.CCF", (3 << 20) + 7, 10);
     }
     void roundTrip() {
         QFETCH(qint32, held);
-        QFETCH(qint16, type);
+        QFETCH(Generation, generation);
         QFETCH(QString, typed);
         QFETCH(QString, written);
         QFETCH(qint32, saved);
-        QFETCH(qint16, typeAfterOpen);
         QFETCH(int, values);
         const QString path = dir.filePath(written);
         QVERIFY(writeAll(path, QByteArray(saved + 1000, '\x77')));
 
-        Run save(held, type, dir.filePath(typed));
+        Run save(held, generation, dir.filePath(typed));
         save.save();
         const QString count = QString::number(saved);
-        const QString range = "min:0|max:" + QString::number(saved - 1);
+        const QString range = "range:0.." + QString::number(saved - 1);
         // A Save that cuts a longer image shows the length now held.
         const QString cut = saved < held ? "|config:" + count + " bytes" : QString();
         QCOMPARE(save.logWithoutValues(),
                  "busy|refresh|status:Saving Controller Configuration to file (" + count +
-                     " bytes)|" + range + cut + "|file:" + path.right(60) + "|idle");
+                     " bytes)|" + range + cut + "|file:" + path + "|idle");
         QCOMPARE(save.view.progressValues().size(), values);
         QCOMPARE(save.view.progressValues().last(), 0);
-        QCOMPARE(save.image.ConfigLength, saved);
-        QCOMPARE(readAll(path), save.image.ConfigData.mid(1, saved));
+        QCOMPARE(save.image.length(), saved);
+        QVERIFY(!save.image.unsavedBackup);
+        QCOMPARE(readAll(path), save.image.bytes);
 
-        Run open(5, 2, path); // no generation is left over from the image before
+        Run open(5, Generation::Second, path);
         open.open();
         QCOMPARE(open.logWithoutValues(),
                  "busy|refresh|status:Loading Controller Configuration from file (" + count +
-                     " bytes)|" + range + "|file:" + path.right(60) + "|config:" + count +
-                     " bytes|idle");
+                     " bytes)|" + range + "|file:" + path + "|config:" + count + " bytes|idle");
         QCOMPARE(open.view.progressValues(), save.view.progressValues());
-        QCOMPARE(open.image.ConfigLength, saved);
-        QCOMPARE(open.image.ControllerType, typeAfterOpen);
-        QCOMPARE(open.image.ConfigData, QByteArray(1, '\0') + save.image.ConfigData.mid(1, saved));
+        QCOMPARE(open.image.bytes, save.image.bytes);
+        QVERIFY(!open.image.unsavedBackup);
+    }
+
+    // Open takes the generation from the name every time, whatever was held before.
+    void openGeneration_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<Generation>("generation");
+        QTest::newRow(".CCF") << "x.CCF" << Generation::First;
+        QTest::newRow(".ccf") << "x.ccf" << Generation::First;
+        QTest::newRow(".Sav") << "x.Sav" << Generation::Second;
+        QTest::newRow("other extension") << "x.SAV.bin" << Generation::Unknown;
+        QTest::newRow("name shorter than an extension") << "ab" << Generation::Unknown;
+    }
+    void openGeneration() {
+        QFETCH(QString, name);
+        const QString path = dir.filePath(name);
+        QVERIFY(writeAll(path, "abc"));
+        for (Generation before : {Generation::First, Generation::Second}) {
+            Run run(5, before, path);
+            run.open();
+            QCOMPARE(run.view.warnings, QStringList());
+            QCOMPARE(run.image.bytes, QByteArray("abc"));
+            QTEST(run.image.generation, "generation");
+        }
     }
 
     // Cancel: nothing happens but the busy spell; a longer image is not cut.
     void cancelChangesNothing() {
         for (bool saving : {true, false}) {
-            Run run(200000, 2, QString());
-            const ConfigImage before = run.image;
+            Run run(200000, Generation::Second, QString());
+            const HeldImage before = run.image;
             saving ? run.save() : run.open();
             QCOMPARE(run.view.log, QStringList({"busy", "idle"}));
             QVERIFY(same(run.image, before));
@@ -156,8 +176,8 @@ private slots:
             QVERIFY(writeAll(path, old));
         if (how.contains("huge") || nomem)
             QVERIFY(QFile::resize(path, nomem ? qint64(1) << 30 : (qint64(1) << 31) + 1));
-        Run run(held, 1, path);
-        const ConfigImage before = run.image;
+        Run run(held, Generation::First, path);
+        const HeldImage before = run.image;
         // Between taking the size and reading the bytes.
         bool lateStepRan = false;
         if (how.endsWith("taken"))
@@ -193,7 +213,7 @@ private slots:
                  qPrintable(box));
         QVERIFY2(reason.isEmpty() || box.endsWith(": " + reason), qPrintable(box));
         QVERIFY(same(run.image, before));
-        QCOMPARE(run.view.fileStatus, QStringLiteral("Before"));
+        QCOMPARE(run.view.filePath, QStringLiteral("Before"));
         QCOMPARE(run.view.configStatus, QStringLiteral("Before"));
         QCOMPARE(run.view.progressValue, 0);
         if (!saving)

@@ -7,7 +7,7 @@ constexpr qint64 kMaxStreamBytes = qint64(1) << 19;
 static qint64 readGapNs(Input &in) {
     static constexpr qint64 kUnits[] = {1, 100, 10'000, 100'000};
     const quint32 v = in.varint();
-    return std::min(qint64(v >> 2) * kUnits[v & 3] * FakeComm::kUs, 8 * FakeComm::kSec);
+    return std::min(qint64(v >> 2) * kUnits[v & 3] * FakePort::kUs, 8 * FakePort::kSec);
 }
 
 quint32 Input::varint() {
@@ -26,25 +26,17 @@ QByteArray patternBytes(qsizetype count, quint8 value, bool varied) {
     return out;
 }
 
-ConfigImage heldImage(quint8 shape, qint16 type) {
-    const int size = shape % 8;
-    return {size ? QByteArray(1, '\0') + patternBytes(size - 1, shape) : QByteArray(),
-            size ? (shape >> 3) % size : 0, type};
+HeldImage heldImage(quint8 shape, Generation generation) {
+    HeldImage image;
+    image.bytes = patternBytes(shape % 8, shape);
+    image.generation = generation;
+    image.unsavedBackup = shape & 8;
+    return image;
 }
 
-bool sameImage(const ConfigImage &image, const ConfigImage &before) {
-    return image.ConfigData.constData() == before.ConfigData.constData() &&
-           image.ConfigData.size() == before.ConfigData.size() &&
-           image.ConfigLength == before.ConfigLength &&
-           image.ControllerType == before.ControllerType;
-}
-
-void expectImageSound(const ConfigImage &image) {
-    const QByteArray &a = image.ConfigData;
-    FUZZ_EXPECT(image.ConfigLength >= 0 && image.ControllerType >= 0 && image.ControllerType <= 2);
-    FUZZ_EXPECT(a.isEmpty()
-                    ? image.ConfigLength == 0
-                    : image.ConfigLength < a.size() && a[0] == 0 && a.constData()[a.size()] == 0);
+bool sameImage(const HeldImage &image, const HeldImage &before) {
+    return image.bytes.constData() == before.bytes.constData() && image.bytes == before.bytes &&
+           image.generation == before.generation && image.unsavedBackup == before.unsavedBackup;
 }
 
 void Run::play(Input &in, qint64 extraTicks, const std::function<void()> &edit) {
@@ -81,12 +73,12 @@ void Run::play(Input &in, qint64 extraTicks, const std::function<void()> &edit) 
         fake.deliverAt(at, bytes);
     }
     const qint64 tickBudget = 1000 + extraTicks + 8 * (total + arrivals.size());
-    const qint64 timeBudget = t + 30 * FakeComm::kSec + tickBudget * fake.stepNs;
-    fake.onTick = [this, stopAt, tickBudget, timeBudget, ticks = qint64(0),
-                   over = false]() mutable {
-        if (stopAt && fake.nowNs() >= *stopAt && !view.stop)
-            view.stop = true, outputsAtStop = fake.written.size() + fake.refusedOutputs;
-        if (!over && (++ticks > tickBudget || fake.nowNs() > timeBudget)) // stopping ends waits
-            fuzzFail("ran past its time budget", __FILE__, __LINE__), view.stop = over = true;
+    const qint64 timeBudget = t + 30 * FakePort::kSec + tickBudget * fake.idleOvershootNs;
+    // Naps of a trickling stream advance time by themselves: only the waits count as ticks.
+    fake.onTick = [this, stopAt, tickBudget, timeBudget, over = false]() mutable {
+        if (stopAt && fake.nowNs() >= *stopAt && !stop.requested())
+            stop.request(), outputsAtStop = fake.written.size() + fake.refusedWrites;
+        if (!over && (fake.waits > tickBudget || fake.nowNs() > timeBudget)) // stopping ends waits
+            fuzzFail("ran past its time budget", __FILE__, __LINE__), stop.request(), over = true;
     };
 }

@@ -1,11 +1,11 @@
 #pragma once
 
 // The fuzz harnesses' driver: values read from the fuzzer's bytes, a controller schedule played
-// on a FakeComm within a time budget, and invariants that fail the test or abort the fuzzer.
+// on a FakePort within a time budget, and invariants that fail the test or abort the fuzzer.
 
-#include "fakecomm.h"
-#include "recordingview.h"
-#include "transfers.h"
+#include "fakeport.h"
+#include "recorder.h"
+#include "transfer.h"
 
 #include <QTest>
 #include <QtEndian>
@@ -33,39 +33,47 @@ struct Input {
 
 // Bytes derived from a seed, so a long controller stream costs a few input bytes.
 QByteArray patternBytes(qsizetype count, quint8 value, bool varied = true);
-ConfigImage heldImage(quint8 shape, qint16 type);                    // held before the command
-bool sameImage(const ConfigImage &image, const ConfigImage &before); // array, length and type
-// ConfigLength never counts bytes ConfigData does not hold, index 0 stays zero and the array
-// keeps its terminator (a write one past the end clobbers it).
-void expectImageSound(const ConfigImage &image);
+HeldImage heldImage(quint8 shape, Generation generation); // held before the command
+bool sameImage(const HeldImage &image, const HeldImage &before);
 
-// One transfer against a controller the input describes: a setup byte (which opening fails,
-// port number), the time one yield takes, then (after the harness's own bytes) timed arrivals,
-// a device loss, a stop request and a stalled transmit buffer.
+// One job against a controller the input describes: a setup byte (which opening fails, port
+// number), how late each wait wakes, then (after the harness's own bytes) timed arrivals, a
+// device loss, a stop request and a stalled transmit buffer.
 struct Run {
-    static constexpr qint64 kStartNs = 1'000 * FakeComm::kSec;
+    static constexpr qint64 kStartNs = 1'000 * FakePort::kSec;
     Run(Input &in, int portShift) : setup(in.byte()) {
-        fake.stepNs = (1 + in.byte()) * FakeComm::kUs;
+        fake.idleOvershootNs = (1 + in.byte()) * FakePort::kUs;
         fake.failOpening = setup & 3;
-        view.keepLog = false;
-        view.configStatus = view.fileStatus = QStringLiteral("<unset>");
-        view.selectedPort = qint16((setup >> portShift) % 6);
+        rec.keepLog = false;
+        rec.stop = &stop;
+        const qint16 port = qint16((setup >> portShift) % 6);
+        spec.port = {port, port ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : QString()};
+        spec.inventory = {};
     }
     // Reads the schedule, lets `edit` change `stream`, plays it and arms the budget.
     void play(Input &in, qint64 extraTicks, const std::function<void()> &edit);
-    void checkEnd() { // the port is closed and idle; a stop is obeyed
-        FUZZ_EXPECT(!fake.portOpen() &&
-                    (view.stopSeen ? view.callsAfterStop == 0 &&
-                                         fake.written.size() + fake.refusedOutputs == outputsAtStop
-                                   : view.lastWasIdle && view.warnings.size() <= 1 &&
-                                         view.progressValue == 0));
+    // Runs the job; the port is closed at its end, a box comes with a failure only, and a stop
+    // is obeyed: nothing reported or written after it.
+    JobResult run(JobSpec::Kind kind) {
+        spec.kind = kind;
+        const JobResult result = runJob(spec, fake, fake, stop, rec);
+        const Outcome o = result.outcome;
+        FUZZ_EXPECT(!fake.isOpen() &&
+                    result.hasBox() == (o != Outcome::Succeeded && o != Outcome::Stopped &&
+                                        o != Outcome::NothingHeld));
+        FUZZ_EXPECT(!stop.requested() ||
+                    (o == Outcome::Stopped && rec.callsAfterStop == 0 &&
+                     fake.written.size() + fake.refusedWrites == outputsAtStop));
+        return result;
     }
 
     quint8 setup;
-    FakeComm fake{kStartNs};
-    RecordingView view;
+    FakePort fake{kStartNs};
+    Recorder rec;
+    StopToken stop;
+    JobSpec spec;
     QByteArray stream;         // what arrives once the port is open
-    qint64 outputsAtStop = -1; // accepted bytes plus refused outputs when the stop came
+    qint64 outputsAtStop = -1; // accepted bytes plus refused writes when the stop came
 };
 
 // A harness's definition: called by name in the replay test, by libFuzzer through its entry point.

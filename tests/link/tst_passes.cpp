@@ -1,44 +1,13 @@
 // The transfers over a port that moves many bytes per pass, as the real one does.
 
-#include "fakecomm.h"
-#include "recordingview.h"
-#include "transfers.h"
-
-#include <QtTest>
+#include "transferrig.h"
 
 namespace {
-constexpr qint64 kSec = FakeComm::kSec, kMs = FakeComm::kMs;
-const QString kNoResponse =
-    QStringLiteral("ERROR Message|Error : Controller Failed to respond, Check Communications");
-
-// A 512-byte transmit buffer, a wait on the device itself, a line of 960 bytes/s and naps
-// that arriving bytes do not end.
-class BulkComm : public FakeComm {
-public:
-    qint64 OutputRoom() override { return 512; }
-    bool waitForBytes(int ms) override {
-        ++kernelWaits;
-        idleUntil(nowNs() + ms * kMs);
-        return true;
+// A 512-byte transmit buffer and a line of 960 bytes/s.
+struct BulkRig : Rig {
+    explicit BulkRig(const QByteArray &image = {}) : Rig(image) {
+        port.room = 512, port.rate = 960;
     }
-    double lineRate() const override { return 960; }
-    void napUntil(qint64 deadlineNs) override {
-        ++naps;
-        while (nowNs() < deadlineNs)
-            idleUntil(deadlineNs);
-    }
-    int kernelWaits = 0, naps = 0;
-};
-
-struct Rig {
-    explicit Rig(const QByteArray &held = {}) {
-        image.ConfigData = QByteArray(1, '\0') + held;
-        image.ConfigLength = qint32(held.size());
-    }
-    BulkComm fake;
-    RecordingView view;
-    ConfigImage image;
-    Transfers transfers{fake, fake, view, image};
 };
 } // namespace
 
@@ -65,39 +34,31 @@ void TestPasses::backup() {
     QFETCH(qint64, sent);
     QFETCH(qint64, byteGapNs);
 
-    Rig rig;
+    BulkRig rig;
     const QByteArray image = randomBytes(generation == 1 ? 100 : kSecondGenerationLength);
     QStringList args{QStringLiteral("--generation=%1").arg(generation)};
     if (sent >= 0)
         args << QStringLiteral("--stop-after=%1").arg(sent);
-    SimLink controller(rig.fake, args, image);
+    SimLink controller(rig.port, args, image);
     controller.byteGapNs = byteGapNs;
-    qint64 lastWaitBegan = 0, boxAt = 0;
-    qsizetype logSize = 0;
-    rig.fake.onTick = [&] {
-        if (rig.view.log.size() != logSize) {
-            logSize = rig.view.log.size();
-            lastWaitBegan = rig.fake.nowNs() - rig.fake.stepNs;
-        }
-    };
-    rig.view.onWarning = [&] { boxAt = rig.fake.nowNs(); };
-    rig.transfers.mnuBackup_Click();
+    qint64 lastReport = 0; // each pass reports before it waits
+    rig.rec.onCall = [&] { lastReport = rig.port.nowNs(); };
+    const JobResult result = rig.run(JobSpec::Kind::Backup);
 
-    const qsizetype held = sent < 0 ? image.size() : generation == 1 ? sent : sent - 1;
-    QCOMPARE(rig.image.ConfigData.mid(1, held), image.left(held));
-    QCOMPARE(rig.image.ConfigLength, sent < 0 ? qint32(image.size()) : 0);
-    QCOMPARE(rig.view.warnings, sent < 0 ? QStringList() : QStringList{kNoResponse});
+    // The bytes taken: a stream's byte only once the one after it is there.
+    const qsizetype taken = sent < 0 ? image.size() : generation == 1 ? sent : sent - 1;
+    QCOMPARE(result.image.bytes, sent < 0 ? image : QByteArray());
+    QCOMPARE(Rig::box(result), sent < 0 ? QString() : kNoResponse);
     if (sent >= 0) { // two seconds for each byte from when the one before it was taken
-        QVERIFY(boxAt - lastWaitBegan > 2 * kSec);
-        QVERIFY(boxAt - lastWaitBegan < 2 * kSec + 2 * rig.fake.stepNs);
+        QCOMPARE(rig.rec.progressValues().last(), taken);
+        QVERIFY(rig.port.nowNs() - lastReport > 2 * kSec);
+        QVERIFY(rig.port.nowNs() - lastReport < 2 * kSec + kMs);
     }
-    if (generation == 1) {
-        QVERIFY(rig.fake.kernelWaits > 0);
-    } else if (byteGapNs == 0) {
-        QCOMPARE(rig.fake.naps, 0); // a controller outrunning its line is never slept through
-    } else {                        // some 16 ms worth a pass, not a pass a byte
-        const qsizetype passes = rig.view.progressValues().size();
-        QVERIFY2(passes < held / 10, qPrintable(QString::number(passes)));
+    if (generation == 1 || byteGapNs == 0) {
+        QCOMPARE(rig.port.sleeps, 0); // a controller outrunning its line is never slept through
+    } else {                          // some 16 ms worth a pass, not a pass a byte
+        const qsizetype passes = rig.rec.progressValues().size();
+        QVERIFY2(passes < taken / 10, qPrintable(QString::number(passes)));
     }
 }
 
@@ -111,26 +72,26 @@ void TestPasses::restore() {
     QFETCH(int, generation);
 
     const QByteArray image = randomBytes(generation == 1 ? 20000 : kSecondGenerationLength);
-    Rig rig(image);
-    SimLink controller(rig.fake, {QStringLiteral("--generation=%1").arg(generation)});
-    rig.transfers.mnuRestore_Click();
+    BulkRig rig(image);
+    SimLink controller(rig.port, {QStringLiteral("--generation=%1").arg(generation)});
+    const JobResult result = rig.run(JobSpec::Kind::Restore);
 
     const QByteArray head = "R" + littleEndian32(quint32(image.size())) +
                             (generation == 1 ? QByteArray() : QByteArrayLiteral("@M@!"));
     qsizetype largest = 0;
-    for (const FakeComm::Write &w : rig.fake.writes)
+    for (const FakePort::Write &w : rig.port.writes)
         largest = qMax(largest, w.bytes.size());
     QCOMPARE(largest, 512);
-    QVERIFY(!rig.fake.portOpen());
-    QCOMPARE(rig.view.warnings, QStringList());
-    QCOMPARE(rig.fake.written,
+    QVERIFY(!rig.port.isOpen());
+    QCOMPARE(Rig::box(result), QString());
+    QCOMPARE(rig.port.written,
              head + image + (generation == 1 ? QByteArray() : QByteArray(1, char(xorOf(image)))));
     // The bar moves at the bytes it moves at when each pass sends one.
     const qint64 interval = qRound(double(image.size()) / 37.0);
     QList<qint64> values;
     for (qint64 v = 0; v < image.size(); v += interval)
         values << v;
-    QCOMPARE(rig.view.progressValues(), values << 0);
+    QCOMPARE(rig.rec.progressValues(), values << 0);
 }
 
 QTEST_GUILESS_MAIN(TestPasses)

@@ -1,9 +1,7 @@
 // Backup and Restore against the simulator's controller over simulated time.
-#include "filecommands.h"
-#include "guardedrestore.h"
 #include "imagediff.h"
-#include "simprocess.h"
 #include "transferrig.h"
+#include "transfertexts.h"
 
 #include <algorithm>
 
@@ -24,38 +22,26 @@ const QString kForSecond =
 constexpr qint64 k2 = kSecondGenerationLength;
 const QByteArray kRequest2("R\x00\xD8\x02\x00", 5); // "R" and 186368, least significant first
 
-QStringList warned(const QString &warning) {
-    return warning.isEmpty() ? QStringList() : QStringList{warning};
-}
 QList<qint64> steps(qint64 last, qint64 step) {
     QList<qint64> values;
     for (qint64 v = 0; v <= last; v += step)
         values << v;
     return values << 0;
 }
-TransferOutcome run(Rig &rig, const QString &command, const QString &snapshots = {}) {
-    if (command.startsWith("backup") || command.startsWith("restore")) {
-        command.startsWith("backup") ? rig.transfers.mnuBackup_Click()
-                                     : rig.transfers.mnuRestore_Click();
-        return rig.transfers.lastOutcome();
-    }
-    GuardedRestore restore(
-        rig.fake, rig.fake, rig.view, rig.image,
-        {command == "verify", command == "snapshot", snapshots, QDateTime::currentDateTime()});
-    restore.run();
-    return restore.lastOutcome();
-}
-// Unsent output is dropped just before the last close on a failure or a stop, so a controller
-// holding CTS low cannot keep the close waiting; a success lets every byte out.
-void checkDiscard(const Rig &rig, bool failed) {
-    QCOMPARE(rig.fake.discards > 0, failed);
-    if (failed)
-        QCOMPARE(rig.fake.discardedAt, rig.fake.closings - 1);
-}
 
 const QByteArray kHeld = randomBytes(100, 7);
 const QDateTime kWhen(QDate(2026, 12, 7), QTime(5, 30, 12));
 const QString kNotStarted = QStringLiteral("\n\nThe Restore was not started.");
+
+bool writeAllTo(const QString &dir, const char *name, const QByteArray &bytes) {
+    QFile f(QDir(dir).filePath(QLatin1String(name)));
+    return QDir().mkpath(dir) && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
+}
+
+QByteArray readFile(const QString &path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
 
 QByteArray changed(QByteArray bytes, qsizetype index) {
     bytes[index] = char(~bytes.at(index));
@@ -72,6 +58,7 @@ struct Strike {      // a stop, lost device or stalled line, once the command go
     QString silentAt; // where the controller stays silent
     int length;       // what a Backup leaves held
 };
+constexpr auto kBackup = JobSpec::Kind::Backup, kRestore = JobSpec::Kind::Restore;
 } // namespace
 Q_DECLARE_METATYPE(Strike)
 
@@ -82,55 +69,49 @@ private slots:
         QTest::addColumn<QStringList>("sim"); // the controller's faults, as simulator options
         QTest::addColumn<QString>("warning");
         QTest::addColumn<QByteArray>("written");
-        QTest::addColumn<int>("length");
-        QTest::addColumn<QString>("configStatus");
+        QTest::addColumn<int>("length"); // of the image read; 0: the one held before is gone
         const auto row = [](const char *name, const QStringList &sim, const QString &warning,
-                            const QByteArray &written, int length, const char *configStatus) {
-            QTest::newRow(name) << sim << warning << written << length << configStatus;
+                            const QByteArray &written, int length) {
+            QTest::newRow(name) << sim << warning << written << length;
         };
         const QString badLength = QStringLiteral(
             "ERROR Message|Error : Controller announced an invalid length (%1 bytes)");
         // 10000 = 0x2710: the length's bytes are read least significant first.
-        row("checksum matches", {"--generate=10000"}, {}, "BU" + QByteArray(10000, 'A'), 10000,
-            "10000 bytes");
-        row("checksum differs", {"--bad-checksum"}, kBadChecksum, "BUAAA", 3, "3 bytes");
-        row("no checksum", {"--silent-at=checksum"}, kNoResponse, "BUAAA", 3, "3 bytes");
-        row("byte 2 missing", {"--stop-after=1"}, kNoResponse, "BUA", 0, "Empty");
-        row("length 0", {"--length=0"}, "Error|Bad File System", "B", 0, "Empty");
-        row("length 2^31", {"--length=2147483648"}, badLength.arg(2147483648LL), "B", 0, "Empty");
+        row("checksum matches", {"--generate=10000"}, {}, "BU" + QByteArray(10000, 'A'), 10000);
+        row("checksum differs", {"--bad-checksum"}, kBadChecksum, "BUAAA", 3);
+        row("no checksum", {"--silent-at=checksum"}, kNoResponse, "BUAAA", 3);
+        row("byte 2 missing", {"--stop-after=1"}, kNoResponse, "BUA", 0);
+        row("length 0", {"--length=0"}, "Error|Bad File System", "B", 0);
+        row("length 2^31", {"--length=2147483648"}, badLength.arg(2147483648LL), "B", 0);
         // Anything but exactly four bytes makes it a second-generation controller, here silent.
-        row("3-byte probe reply", {"--short-probe"}, kNoResponse, "B@?", 0, "Empty");
-        row("5-byte probe reply", {"--long-probe"}, kNoResponse, "B@?", 0, "Empty");
+        row("3-byte probe reply", {"--short-probe"}, kNoResponse, "B@?", 0);
+        row("5-byte probe reply", {"--long-probe"}, kNoResponse, "B@?", 0);
     }
     void backup1() {
         QFETCH(QStringList, sim);
         QFETCH(QString, warning);
         QFETCH(QByteArray, written);
         QFETCH(int, length);
-        QFETCH(QString, configStatus);
         Rig rig;
-        SimLink controller(rig.fake, sim, length == 10000 ? QByteArray() : "abc");
-        rig.transfers.mnuBackup_Click();
+        SimLink controller(rig.port, sim, length == 10000 ? QByteArray() : "abc");
+        const JobResult result = rig.run(kBackup);
 
-        QCOMPARE(rig.view.warnings, warned(warning));
-        QCOMPARE(rig.fake.written, written);
-        QCOMPARE(rig.image.ControllerType, qint16(written.contains('@') ? 2 : 1));
-        QCOMPARE(rig.image.ConfigLength, length);
-        QCOMPARE(rig.view.configStatus, configStatus);
-        rig.checkEndedIdle();
-        checkDiscard(rig, !warning.isEmpty());
-        if (written == "B")
-            QCOMPARE(rig.image.ConfigData, QByteArray("\0old", 4));
-        if (length > 0) { // the bar moves at every byte, and the image is what was served
-            QCOMPARE(rig.image.ConfigData, QByteArray(1, '\0') + controller.image);
-            QCOMPARE(rig.view.progressValues(), steps(length - 1, 1));
-            QCOMPARE(rig.view.linesWith("status:Uploading"),
-                     {"status:Uploading Controller Configuration (" + configStatus + ")"});
+        QCOMPARE(Rig::box(result), warning);
+        QCOMPARE(rig.port.written, written);
+        QCOMPARE(result.held, length > 0 ? HeldEffect::Replaced : HeldEffect::Dropped);
+        QCOMPARE(result.image.bytes, length > 0 ? controller.image : QByteArray());
+        QCOMPARE(result.image.generation, length > 0 ? Generation::First : Generation::Unknown);
+        rig.checkClosed(!warning.isEmpty());
+        // The count held goes to 0 as the upload begins, and to the image's once it is read.
+        QStringList held = written.contains('U') ? QStringList{"held:0"} : QStringList();
+        if (length > 0) { // the bar moves at every byte
+            held << "held:" + QString::number(length);
+            QCOMPARE(rig.rec.progressValues(), steps(length - 1, 1));
+            QCOMPARE(rig.rec.linesWith("status:Uploading"),
+                     {QStringLiteral("status:Uploading Controller Configuration (%1 bytes)")
+                          .arg(length)});
         }
-        // A failure's box comes after the status line has gone back to idle.
-        if (!warning.isEmpty() && warning != kBadChecksum)
-            QCOMPARE(rig.view.log.at(rig.view.log.indexOf("warning:" + warning) - 1),
-                     QStringLiteral("status:Waiting for Command"));
+        QCOMPARE(rig.rec.linesWith("held:"), held);
     }
 
     void backup2_data() {
@@ -157,56 +138,41 @@ private slots:
         QFETCH(qint64, byteGapNs);
         QFETCH(qint64, taken);
         Rig rig;
-        SimLink controller(rig.fake, QStringList{"--generation=2"} + sim);
+        SimLink controller(rig.port, QStringList{"--generation=2"} + sim);
         controller.byteGapNs = byteGapNs;
         rig.onOutput([&](const QByteArray &bytes) {
             if (bytes == "B")
-                rig.fake.deliverAfter(kMs, probeReply);
+                rig.port.deliverAfter(kMs, probeReply);
         });
-        // When the last wait for a byte began (to within one yield), and when the box came.
-        qint64 lastWaitBegan = 0, boxAt = 0;
-        qsizetype logSize = 0;
-        rig.fake.onTick = [&] {
-            rig.view.selectedPort = 2; // for the next command: the set-up keeps the start's port
-            if (rig.view.log.size() != logSize) {
-                logSize = rig.view.log.size();
-                lastWaitBegan = rig.fake.nowNs() - rig.fake.stepNs;
-            }
-        };
-        rig.view.onWarning = [&] { boxAt = rig.fake.nowNs(); };
-        rig.transfers.mnuBackup_Click();
+        qint64 lastReport = 0; // each pass reports before it waits
+        rig.rec.onCall = [&] { lastReport = rig.port.nowNs(); };
+        const JobResult result = rig.run(kBackup);
 
-        QCOMPARE(rig.image.ControllerType, qint16(2));
-        QCOMPARE(rig.fake.written, QByteArray("B@?"));
-        QCOMPARE(rig.fake.writes.last().settings, QStringLiteral("9600,N,8,1"));
-        QCOMPARE(rig.view.progressMax, k2);
-        QCOMPARE(rig.view.linesWith("status:Uploading"),
+        QCOMPARE(rig.port.written, QByteArray("B@?"));
+        QCOMPARE(rig.port.writes.last().settings, QStringLiteral("9600,N,8,1"));
+        QCOMPARE(rig.port.openings, 2);
+        QCOMPARE(rig.rec.progressMax, k2);
+        QCOMPARE(rig.rec.linesWith("status:Uploading"),
                  {"status:Uploading Controller Configuration (186368 bytes)"});
-        QCOMPARE(rig.image.ConfigData.size(), k2 + 1);
-        const QList<qint64> values = rig.view.progressValues();
-        rig.checkEndedIdle();
-        checkDiscard(rig, taken >= 0);
-        QCOMPARE(rig.fake.openings, 2); // both on the start's port
-        QCOMPARE(rig.fake.commPort, qint16(1));
-        QCOMPARE(rig.view.warnings, warned(taken < 0 ? "" : kNoResponse));
+        const QList<qint64> values = rig.rec.progressValues();
+        rig.checkClosed(taken >= 0);
+        QCOMPARE(Rig::box(result), taken < 0 ? QString() : kNoResponse);
         if (taken < 0) {
-            QCOMPARE(rig.image.ConfigLength, k2);
-            QCOMPARE(rig.image.ConfigData.mid(1),
+            QCOMPARE(result.held, HeldEffect::Replaced);
+            QCOMPARE(result.image.generation, Generation::Second);
+            QCOMPARE(result.image.bytes,
                      (QByteArray(sim.isEmpty() ? "" : "xy") + controller.image).left(k2));
-            QCOMPARE(rig.view.configStatus, QStringLiteral("186368 bytes"));
             // The bar moves once per pass: up from 0, never past the image, back to 0.
             QCOMPARE(values.first(), 0);
             QCOMPARE(values.last(), 0);
             QVERIFY(std::is_sorted(values.begin(), values.end() - 1) && values.end()[-2] < k2);
         } else {
-            QCOMPARE(rig.image.ConfigLength, 0);
-            QCOMPARE(rig.view.configStatus, QStringLiteral("Empty")); // nothing held any more
-            QCOMPARE(rig.image.ConfigData.mid(1),
-                     controller.image.left(taken) + QByteArray(k2 - taken, 0));
-            QCOMPARE(values.at(values.size() - 2), taken);
+            QCOMPARE(result.held, HeldEffect::Dropped); // nothing held any more
+            QCOMPARE(result.image.bytes, QByteArray());
+            QCOMPARE(values.last(), taken);
             // Each byte has two seconds from the moment the one before it was taken.
-            QVERIFY(boxAt - lastWaitBegan > 2 * kSec);
-            QVERIFY(boxAt - lastWaitBegan < 2 * kSec + 2 * rig.fake.stepNs);
+            QVERIFY(rig.port.nowNs() - lastReport > 2 * kSec);
+            QVERIFY(rig.port.nowNs() - lastReport < 2 * kSec + kMs);
         }
     }
 
@@ -240,47 +206,48 @@ private slots:
         QFETCH(QByteArray, image);
         QFETCH(QString, warning);
         QFETCH(QList<qint64>, values);
-        Rig rig(image, warning == kForSecond ? 2 : 1);
-        SimLink controller(rig.fake, sim);
-        rig.transfers.mnuRestore_Click();
+        Rig rig(image, warning == kForSecond ? Generation::Second : Generation::First);
+        SimLink controller(rig.port, sim);
+        const JobResult result = rig.run(kRestore);
 
-        QCOMPARE(rig.view.warnings, warned(warning));
+        QCOMPARE(Rig::box(result), warning);
         // Nothing after the length
         const bool handedOver = warning == kWrongLength || warning == kForSecond;
         const QByteArray written =
             "R" + littleEndian32(quint32(image.size())) + (handedOver ? "" : image);
-        QCOMPARE(rig.fake.written, written);
-        QCOMPARE(rig.fake.writes.size(), written.size()); // every byte a write of its own
-        QCOMPARE(rig.fake.openings, 1);
+        QCOMPARE(rig.port.written, written);
+        QCOMPARE(rig.port.writes.size(), written.size()); // every byte a write of its own
+        QCOMPARE(rig.port.openings, 1);
         QCOMPARE(controller.received, handedOver ? QByteArray() : image);
-        rig.checkEndedIdle();
-        checkDiscard(rig, !warning.isEmpty() && warning != kWrongLength);
-        rig.checkImageUntouched();
+        rig.checkClosed(!warning.isEmpty() && warning != kWrongLength);
+        rig.checkHeldUntouched();
+        QCOMPARE(rig.rec.linesWith("writing:"), QStringList({"writing:on", "writing:off"}));
         if (values.isEmpty())
             return;
-        QCOMPARE(rig.view.progressMax, image.size() - 1);
-        QCOMPARE(rig.view.progressValues(), values);
-        QCOMPARE(rig.view.linesWith("status:"),
+        QCOMPARE(rig.rec.progressMax, image.size() - 1);
+        QCOMPARE(rig.rec.progressValues(), values);
+        QCOMPARE(rig.rec.linesWith("status:"),
                  QStringList({"status:Initiating Restore with Controller",
                               QStringLiteral("status:Downloading Controller Configuration (%1 "
                                              "bytes)")
                                   .arg(image.size()),
-                              "status:Validating Checksum", "status:Waiting for Command"}));
+                              "status:Validating Checksum"}));
     }
 
     void restore2_data() {
         QTest::addColumn<QStringList>("sim");
         QTest::addColumn<QByteArray>("image");
         QTest::addColumn<QString>("warning");
-        QTest::addColumn<int>("checksum"); // -1: nothing after "@M"
-        QTest::addColumn<int>("type");     // the generation the image is known for; 0 unknown
+        QTest::addColumn<int>("checksum");          // -1: nothing after "@M"
+        QTest::addColumn<Generation>("generation"); // the one the image is known for
         const QByteArray random = randomBytes(k2, 7);
         QByteArray only5A(k2, '\0');
         only5A[1000] = '\x5A';
         const auto row = [](const char *name, const QStringList &sim, const QByteArray &image,
-                            const QString &warning, int checksum, int type = 0) {
+                            const QString &warning, int checksum,
+                            Generation generation = Generation::Unknown) {
             QTest::newRow(name) << (QStringList{"--generation=2"} + sim) << image << warning
-                                << checksum << type;
+                                << checksum << generation;
         };
         row("accepted", {}, random, {}, xorOf(random));
         row("only 0x5A", {}, only5A, {}, 0x5A);
@@ -291,38 +258,35 @@ private slots:
         row("no answer to @M", {"--silent-at=m-answer"}, random, kNoResponse, -1);
         row("186367 bytes", {}, random.left(186367), kWrongLength, -1);
         row("186369 bytes", {}, random + "x", kWrongLength, -1);
-        row("second-generation image", {}, random, {}, xorOf(random), 2);
+        row("second-generation image", {}, random, {}, xorOf(random), Generation::Second);
         // "@M" finds out the generation; "@!" would start the download.
-        row("first-generation image", {}, random, kForFirst, -1, 1);
+        row("first-generation image", {}, random, kForFirst, -1, Generation::First);
     }
     void restore2() {
         QFETCH(QStringList, sim);
         QFETCH(QByteArray, image);
         QFETCH(QString, warning);
         QFETCH(int, checksum);
-        QFETCH(int, type);
-        Rig rig(image, qint16(type));
-        SimLink controller(rig.fake, sim);
-        rig.fake.onTick = [&] { rig.view.selectedPort = 2; };
-        rig.transfers.mnuRestore_Click();
+        QFETCH(Generation, generation);
+        Rig rig(image, generation);
+        SimLink controller(rig.port, sim);
+        const JobResult result = rig.run(kRestore);
 
-        QCOMPARE(rig.view.warnings, warned(warning));
-        rig.checkEndedIdle();
-        checkDiscard(rig, !warning.isEmpty() && warning != kWrongLength);
-        QCOMPARE(rig.fake.commPort, qint16(1));
-        rig.checkImageUntouched();
+        QCOMPARE(Rig::box(result), warning);
+        rig.checkClosed(!warning.isEmpty() && warning != kWrongLength);
+        rig.checkHeldUntouched();
         const bool full = image.size() == k2 && checksum >= 0;
-        QCOMPARE(rig.fake.written, image.size() != k2 ? "R" + littleEndian32(quint32(image.size()))
+        QCOMPARE(rig.port.written, image.size() != k2 ? "R" + littleEndian32(quint32(image.size()))
                                    : full             ? kRequest2 + "@M@!" + image + char(checksum)
                                                       : kRequest2 + "@M");
-        QCOMPARE(rig.fake.writes.last().settings,
+        QCOMPARE(rig.port.writes.last().settings,
                  QString(image.size() == k2 ? "9600,N,8,1" : "57600,N,8,1"));
         if (!full)
             return;
         QCOMPARE(controller.received, image);
         // The commands go whole, each image byte and the checksum on its own.
-        QCOMPARE(rig.fake.writes.size(), 5 + 2 + k2 + 1);
-        QCOMPARE(rig.view.progressValues(), steps(181332, 5037));
+        QCOMPARE(rig.port.writes.size(), 5 + 2 + k2 + 1);
+        QCOMPARE(rig.rec.progressValues(), steps(181332, 5037));
     }
 
     // A stop, a lost device or a stalled line at each stage: nothing goes out after it, the port
@@ -358,99 +322,104 @@ private slots:
     }
     void interrupted() {
         QFETCH(Strike, s);
-        Rig rig(randomBytes(s.generation == 2 ? k2 : 100, 7), qint16(s.generation));
+        const bool second = s.generation == 2;
+        Rig rig(randomBytes(second ? k2 : 100, 7), second ? Generation::Second : Generation::First);
         QStringList sim{QStringLiteral("--generation=%1").arg(s.generation)};
         if (!s.silentAt.isEmpty())
             sim << "--silent-at=" + s.silentAt;
-        SimLink controller(rig.fake, sim, randomBytes(s.generation == 2 ? k2 : 50, 3));
+        SimLink controller(rig.port, sim, randomBytes(second ? k2 : 50, 3));
         controller.byteGapNs = kMs;
-        qsizetype logAtStop = -1, sentAtStop = -1;
+        qsizetype sentAtStop = -1;
         const auto strike = [&] {
-            if (sentAtStop >= 0 || rig.fake.written.size() < s.sent ||
-                !rig.view.status.startsWith(s.status) || rig.view.progressValue < s.progress)
+            if (sentAtStop >= 0 || rig.port.written.size() < s.sent ||
+                !rig.rec.statusLine.startsWith(s.status) || rig.rec.progressValue < s.progress)
                 return;
-            logAtStop = rig.view.log.size();
-            sentAtStop = rig.fake.written.size();
+            sentAtStop = rig.port.written.size();
             if (s.fault == "lost")
-                rig.fake.loseDevice();
-            rig.view.stop = s.fault == "stop";
-            rig.fake.stallOutput = s.fault == "stall" || s.fault == "blocked";
+                rig.port.loseDevice();
+            if (s.fault == "stop")
+                rig.stop.request();
+            rig.port.stallOutput = s.fault == "stall" || s.fault == "blocked";
         };
         if (s.fault == "blocked")
-            rig.fake.whileStalled = [&] { rig.view.stop = true, logAtStop = rig.view.log.size(); };
+            rig.port.whileStalled = [&] { rig.stop.request(); };
         const bool stopped = s.fault == "stop" || s.fault == "blocked";
-        rig.fake.onTick = strike;
+        rig.port.onTick = strike;
         rig.onOutput([&](const QByteArray &) { strike(); });
         QTemporaryDir snapshots;
-        QCOMPARE(run(rig, s.command, snapshots.path()),
-                 stopped ? TransferOutcome::Stopped : TransferOutcome::NoResponse);
+        rig.spec.verify = s.command == "verify";
+        rig.spec.backupFirst = s.command == "snapshot";
+        rig.spec.snapshotDir = snapshots.path();
+        const JobResult result = rig.run(s.command == "backup" ? kBackup : kRestore);
 
+        QCOMPARE(result.outcome, stopped ? Outcome::Stopped : Outcome::NoResponse);
         QVERIFY2(sentAtStop >= 0, "never struck");
-        QCOMPARE(rig.fake.written.size(), sentAtStop);
-        QCOMPARE(rig.fake.refusedOutputs, rig.fake.stallOutput ? 1 : 0);
-        QCOMPARE(rig.view.warnings, warned(stopped ? "" : kNoResponse));
-        checkDiscard(rig, true);
-        if (stopped) {
-            QVERIFY(!rig.fake.portOpen());
-            QCOMPARE(rig.view.log.size(), logAtStop); // not a single view call after the stop
+        QCOMPARE(rig.port.written.size(), sentAtStop);
+        QCOMPARE(rig.port.refusedWrites, rig.port.stallOutput ? 1 : 0);
+        QCOMPARE(Rig::box(result), stopped ? QString() : kNoResponse);
+        rig.checkClosed(true);
+        QCOMPARE(rig.rec.callsAfterStop, 0); // not a single report after the stop
+        if (s.command == "backup") {
+            HeldImage held;
+            held.bytes = rig.spec.image.bytes;
+            applyToHeld(held, kBackup, result);
+            QCOMPARE(held.length(), s.length);
         } else {
-            rig.checkEndedIdle();
+            rig.checkHeldUntouched();
         }
-        if (s.command == "backup")
-            QCOMPARE(rig.image.ConfigLength, s.length);
-        else
-            rig.checkImageUntouched();
         // A snapshot cut short leaves no file, and its Restore never starts.
         QCOMPARE(QDir(snapshots.path()).entryList(QDir::Files), QStringList());
         if (s.command == "snapshot")
-            QVERIFY(!rig.fake.written.contains('R'));
+            QVERIFY(!rig.port.written.contains('R'));
     }
 
-    // Which commands leave the held image "read from a controller and neither saved nor
-    // restored since", the state the window asks about before anything replaces it.
-    void unsavedBackup_data() {
-        QTest::addColumn<QString>("command");
-        QTest::addColumn<QString>("fault");
-        QTest::addColumn<bool>("after"); // before: set for all but a Backup
-        const struct {
-            const char *command, *fault;
-            bool after;
-        } rows[] = {{"backup1", "", true},     {"backup1", "bad", true}, {"backup2", "", true},
-                    {"restore1", "", false},   {"restore2", "", false},  {"restore1", "bad", true},
-                    {"restore2", "bad", true}, {"save", "", false},      {"save", "cancel", true},
-                    {"save", "bad", true},     {"open", "", false},      {"open", "bad", true},
-                    {"verify", "", false},     {"verify", "bad", true}};
-        for (const auto &r : rows)
-            QTest::addRow("%s %s", r.command, r.fault) << r.command << r.fault << r.after;
+    // What each job's end does to the image held: a Backup replaces, drops or keeps it, and
+    // only a Restore that ended without a box makes it no longer the only copy there is.
+    void held_data() {
+        QTest::addColumn<bool>("backup");
+        QTest::addColumn<QStringList>("sim");
+        QTest::addColumn<QString>("fault"); // "no port", "verify" (fails) or "stop"
+        QTest::addColumn<bool>("before");   // read from a controller and not saved since
+        QTest::addColumn<int>("length");    // held after
+        QTest::addColumn<bool>("after");
+        const auto row = [](const char *name, bool backup, const QStringList &sim,
+                            const char *fault, bool before, int length, bool after) {
+            QTest::newRow(name) << backup << sim << fault << before << length << after;
+        };
+        const QString two = QStringLiteral("--generation=2");
+        row("Backup", true, {}, "", false, 300, true);
+        row("Backup, checksum refused", true, {"--bad-checksum"}, "", false, 300, true);
+        row("Backup, second generation", true, {two}, "", false, k2, true);
+        row("Backup cut short", true, {"--stop-after=1"}, "", true, 0, false);
+        row("Backup, port not opened", true, {}, "no port", true, 100, true);
+        row("Restore", false, {}, "", true, 100, false);
+        row("Restore, second generation", false, {two}, "", true, k2, false);
+        row("Restore, checksum refused", false, {"--bad-checksum"}, "", true, 100, true);
+        row("Restore, verdict refused", false, {two, "--verdict=4E"}, "", true, k2, true);
+        row("Restore, verify failed", false, {}, "verify", true, 100, true);
+        row("Restore stopped", false, {}, "stop", true, 100, true);
     }
-    void unsavedBackup() {
-        QFETCH(QString, command);
+    void held() {
+        QFETCH(bool, backup);
+        QFETCH(QStringList, sim);
         QFETCH(QString, fault);
+        QFETCH(bool, before);
+        QFETCH(int, length);
         QFETCH(bool, after);
-        const bool bad = fault == "bad", second = command.endsWith('2');
-        const QByteArray bytes = randomBytes(second ? k2 : 300);
-        Rig rig(bytes, second ? 2 : 1);
-        rig.image.unsavedBackup = !command.startsWith("backup");
-        QStringList args{second ? "--generation=2" : "--generation=1"};
-        if (bad && command != "verify")
-            args << (second ? "--verdict=4E" : "--bad-checksum");
-        SimLink controller(rig.fake, args, bad && command == "verify" ? changed(bytes, 5) : bytes);
-        QTemporaryDir dir;
-        const QString path = dir.filePath(bad ? "no/such/folder/x.CCF" : "x.CCF");
-        if (command == "open" && !bad)
-            QVERIFY(writeAll(path, bytes));
-        if (fault != "cancel")
-            rig.view.fileAnswers << RecordingView::FileAnswer{path, {}};
-        FileCommands files(rig.image, rig.view);
-        if (command == "save")
-            files.mnuSave_Click();
-        else if (command == "open")
-            files.mnuOpen_Click();
-        else
-            run(rig, command);
-        QCOMPARE(rig.view.warnings.size(), int(bad));
-        QCOMPARE(rig.image.ConfigLength, qint32(bytes.size()));
-        QCOMPARE(rig.image.unsavedBackup, after);
+        const bool second = sim.contains("--generation=2");
+        HeldImage held;
+        held.bytes = randomBytes(second ? k2 : 100, 7);
+        held.generation = second ? Generation::Second : Generation::First;
+        held.unsavedBackup = before;
+        Rig rig(held.bytes, held.generation);
+        SimLink controller(rig.port, sim, randomBytes(second ? k2 : backup ? 300 : 100, 9));
+        rig.port.failOpening = fault == "no port" ? 1 : 0;
+        rig.spec.verify = fault == "verify";
+        if (fault == "stop")
+            rig.stop.request();
+        applyToHeld(held, backup ? kBackup : kRestore, rig.run(backup ? kBackup : kRestore));
+        QCOMPARE(held.length(), length);
+        QCOMPARE(held.unsavedBackup, after);
     }
 
     void openFailure_data() {
@@ -463,7 +432,7 @@ private slots:
                                               "Permission denied");
         QTest::newRow("Backup, Com 2") << true << 2 << 1 << QByteArray() << denied.arg(2).arg(1);
         QTest::newRow("Backup, no port chosen")
-            << true << 0 << 1 << QByteArray() << "Error : Cannot open Com 0: Permission denied";
+            << true << 0 << 0 << QByteArray() << "Error : Cannot open Com 0: no port selected";
         // The second opening hands over to the second generation.
         QTest::newRow("Backup, second set-up")
             << true << 4 << 2 << QByteArray("B") << denied.arg(4).arg(3);
@@ -477,25 +446,21 @@ private slots:
         QFETCH(int, failing);
         QFETCH(QByteArray, written);
         QFETCH(QString, text);
-        Rig rig(backup ? QByteArray("old") : QByteArray(k2, '\x11'), backup ? 0 : 1);
-        rig.view.selectedPort = qint16(port);
-        rig.fake.failOpening = failing;
-        backup ? rig.transfers.mnuBackup_Click() : rig.transfers.mnuRestore_Click();
+        Rig rig(QByteArray(k2, '\x11'));
+        rig.spec.port = {qint16(port), port ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : ""};
+        rig.port.failOpening = failing;
+        const JobResult result = rig.run(backup ? kBackup : kRestore);
 
-        QCOMPARE(rig.fake.written, written);
-        QStringList tail{"status:Waiting for Command", "warning:ERROR Message|" + text, "idle"};
-        if (backup && !written.isEmpty()) // the old image is gone already: nothing held or shown
-            tail = QStringList{tail[0], tail[1], "config:Empty", "value:0", tail[2]};
-        // Not even busy when the first opening fails.
-        QCOMPARE(backup && written.isEmpty() ? rig.view.log
-                                             : rig.view.log.mid(rig.view.log.size() - tail.size()),
-                 tail);
-        rig.checkEndedIdle();
+        QCOMPARE(rig.port.written, written);
+        QCOMPARE(result.outcome, Outcome::OpenFailed);
+        QCOMPARE(Rig::box(result), "ERROR Message|" + text);
+        // Not a word when nothing was sent.
+        QCOMPARE(rig.rec.linesWith("status:").isEmpty(), written.isEmpty());
+        rig.checkClosed(false);
         if (!backup)
-            return rig.checkImageUntouched();
-        // The old image is kept unless the second generation had already replaced it.
-        QCOMPARE(rig.image.ConfigLength, failing == 2 ? 0 : 3);
-        QCOMPARE(rig.image.ControllerType, qint16(failing == 2 ? 2 : 0));
+            return rig.checkHeldUntouched();
+        // The old image is kept unless the second generation had already begun to replace it.
+        QCOMPARE(result.held, failing == 2 ? HeldEffect::Dropped : HeldEffect::Kept);
     }
 
     void replyWaitsForTheLine_data() {
@@ -516,23 +481,18 @@ private slots:
         QFETCH(qint64, drainNs);
         QFETCH(qint64, replyNs);
         QFETCH(bool, answered);
-        Rig rig(randomBytes(generation == 2 ? k2 : 300), qint16(generation));
-        SimLink controller(rig.fake, {QStringLiteral("--generation=%1").arg(generation),
+        Rig rig(randomBytes(generation == 2 ? k2 : 300), Generation(generation));
+        SimLink controller(rig.port, {QStringLiteral("--generation=%1").arg(generation),
                                       replyNs < 0 ? "--silent-at=verdict" : "--quiet"});
         rig.onOutput([&](const QByteArray &) { // only the reply to the image is late
-            controller.replyDelayNs = rig.fake.written.size() > 7 ? replyNs : kMs;
+            controller.replyDelayNs = rig.port.written.size() > 7 ? replyNs : kMs;
         });
-        rig.fake.drainNs = drainNs;
-        qint64 lastWriteNs = -1, warnedNs = -1;
-        rig.view.onWarning = [&] {
-            lastWriteNs = rig.fake.writes.last().timeNs;
-            warnedNs = rig.fake.nowNs();
-        };
-        rig.transfers.mnuRestore_Click();
-        QCOMPARE(rig.view.warnings, warned(answered ? "" : kNoResponse));
+        rig.port.drainNs = drainNs;
+        const JobResult result = rig.run(kRestore);
+        QCOMPARE(Rig::box(result), answered ? QString() : kNoResponse);
         if (!answered)
-            QVERIFY(warnedNs - lastWriteNs > drainNs + 4 * kSec);
-        rig.checkEndedIdle();
+            QVERIFY(rig.port.nowNs() - rig.port.writes.last().timeNs > drainNs + 4 * kSec);
+        rig.checkClosed(!answered);
     }
 
     // The read-back after a Restore and the snapshot before it: what each finds, says and
@@ -597,40 +557,37 @@ private slots:
         QFETCH(QString, box);
         QFETCH(QString, file);
 
-        Rig rig(kHeld, 1);
-        SimLink link(rig.fake,
-                     quirk == "bad checksum" ? QStringList{"--bad-checksum"} : QStringList{},
+        Rig rig(kHeld, Generation::First);
+        SimLink link(rig.port,
+                     quirk == QLatin1String("bad checksum") ? QStringList{"--bad-checksum"}
+                                                            : QStringList(),
                      controller);
         QTemporaryDir dir;
         QString snapshots = dir.filePath(QStringLiteral("snapshots"));
         if (quirk == QLatin1String("taken"))
-            QVERIFY(QDir().mkpath(snapshots) &&
-                    writeAll(snapshots + "/2026-12-07_053012_Com1.CCF", "keep"));
+            QVERIFY(writeAllTo(snapshots, "2026-12-07_053012_Com1.CCF", "keep"));
         if (quirk == QLatin1String("no folder"))
-            QVERIFY(writeAll(snapshots, "a file"));
-        // A port chosen meanwhile applies to the next command only.
-        rig.fake.onTick = [&] { rig.view.selectedPort = 2; };
-
-        GuardedRestore restore(rig.fake, rig.fake, rig.view, rig.image,
-                               {verify, snapshot, snapshots, kWhen});
+            QVERIFY(writeAllTo(dir.path(), "snapshots", "a file"));
+        rig.spec.verify = verify;
+        rig.spec.backupFirst = snapshot;
+        rig.spec.snapshotDir = snapshots;
+        rig.spec.now = kWhen;
         g_syncs = 0;
-        restore.run();
+        const JobResult result = rig.run(kRestore);
 
-        QCOMPARE(rig.view.status, status);
-        QCOMPARE(rig.view.warnings.size(), box.isEmpty() ? 0 : 1);
-        if (!box.isEmpty())
-            QVERIFY2(rig.view.warnings.first().startsWith(box),
-                     qPrintable(rig.view.warnings.first()));
+        const QString name = QFileInfo(result.snapshotPath).fileName();
+        QCOMPARE(texts::restoreEndStatus(result.verified, name), status);
+        QVERIFY2(box.isEmpty() ? !result.hasBox() : Rig::box(result).startsWith(box),
+                 qPrintable(Rig::box(result)));
         // A snapshot that could not be kept holds the Restore back, and the box says so.
-        const bool held = !box.isEmpty() && rig.view.warnings.first().endsWith(kNotStarted);
-        QCOMPARE(rig.view.log.contains("status:Initiating Restore with Controller"), !held);
+        const bool held = result.boxText.endsWith(kNotStarted);
+        QCOMPARE(rig.rec.log.contains("status:Initiating Restore with Controller"), !held);
         QCOMPARE(held, snapshot && file.isEmpty());
-        QCOMPARE(rig.fake.commPort, qint16(1));
-        QVERIFY(!rig.fake.portOpen());
-        QVERIFY(!rig.view.busy);
-        rig.checkImageUntouched();
-        QCOMPARE(QFileInfo(restore.snapshotPath()).fileName(), file);
-        QCOMPARE(readAll(restore.snapshotPath()), file.isEmpty() ? QByteArray() : controller);
+        QVERIFY(!rig.port.isOpen());
+        rig.checkHeldUntouched();
+        QCOMPARE(name, file);
+        if (!file.isEmpty())
+            QCOMPARE(readFile(result.snapshotPath), controller);
         QCOMPARE(g_syncs > 0, !file.isEmpty()); // a power loss during the Restore cannot empty it
     }
 };

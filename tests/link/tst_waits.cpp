@@ -1,5 +1,4 @@
-#include "fakecomm.h"
-#include "recordingview.h"
+#include "fakeport.h"
 #include "waits.h"
 
 #include <QtTest>
@@ -7,23 +6,23 @@
 Q_DECLARE_METATYPE(WaitOutcome)
 
 namespace {
-constexpr qint64 kSec = FakeComm::kSec;
-constexpr qint64 kUs = FakeComm::kUs;
+constexpr qint64 kSec = FakePort::kSec;
+constexpr qint64 kUs = FakePort::kUs;
 // Two seconds before midnight, 2024-01-01 UTC, on a clock that counts from the epoch.
 constexpr qint64 kBeforeMidnight = (19723LL * 86400 - 2) * kSec;
 
 enum class Form { Exactly, AtLeast, ReadyMark };
 
 struct Rig {
-    explicit Rig(qint64 start = 0) : fake(start) { fake.setPortOpen(true); }
-    WaitOutcome run(Form form, qint16 target, int seconds) {
+    explicit Rig(qint64 start = 0) : fake(start) { fake.open("/dev/ttyS0", {}, FlowControl::None); }
+    WaitOutcome run(Form form, qint64 target, int seconds) {
         return form == Form::Exactly   ? waits.exactly(target, seconds)
                : form == Form::AtLeast ? waits.atLeast(target, seconds)
                                        : waits.readyMark(seconds);
     }
-    FakeComm fake;
-    RecordingView view;
-    ByteWaits waits{fake, fake, view};
+    FakePort fake;
+    StopToken stop;
+    ByteWaits waits{fake, fake, stop};
 };
 } // namespace
 
@@ -41,7 +40,7 @@ private slots:
         QTest::addColumn<qint64>("arrival");   // after the wait began; -1: silent
         QTest::addColumn<WaitOutcome>("outcome");
         QTest::addColumn<QByteArray>("unread"); // the ready mark: what it leaves behind
-        QTest::addColumn<qint64>("overshoot");  // how late each idle ends
+        QTest::addColumn<qint64>("overshoot");  // how late each wait ends
 
         const auto row = [](const char *name, Form form, int target, int seconds, qint64 start,
                             const QByteArray &bytes, qint64 arrival, WaitOutcome outcome,
@@ -57,9 +56,10 @@ private slots:
         row("A: 4 already there", A, 4, 4, 0, x4, 0, arrived);
         row("A: 5 before the first check", A, 4, 4, 0, QByteArray(5, 'x'), 0, timedOut);
         row("A: at the limit", A, 4, 4, 0, x4, 4 * kSec, arrived);
-        // Arrives between the limit and the last count: form A still takes it.
-        row("A: just past the limit", A, 4, 4, 0, x4, 4 * kSec + 5 * kUs, arrived);
-        row("A: well past the limit", A, 4, 4, 0, x4, 4 * kSec + 1000 * kUs, timedOut);
+        // Arrives between the limit and a late wake-up: the count before the time takes it.
+        row("A: just past the limit", A, 4, 4, 0, x4, 4 * kSec + 5 * kUs, arrived, {}, 10 * kUs);
+        row("A: well past the limit", A, 4, 4, 0, x4, 4 * kSec + 1000 * kUs, timedOut, {},
+            10 * kUs);
         row("A: silent before midnight", A, 4, 4, kBeforeMidnight, none, silent, timedOut);
         // The other waits want at least their count.
         row("B: 5 of 1", B, 1, 2, 0, QByteArray(5, 'x'), 0, arrived);
@@ -69,14 +69,14 @@ private slots:
         row("B: 1 ns past the limit", B, 1, 2, 0, x1, 2 * kSec + 1, arrived);
         row("B: just past the limit", B, 1, 4, 0, x1, 4 * kSec + 5 * kUs, timedOut);
         row("B: silent before midnight", B, 1, 4, kBeforeMidnight, none, silent, timedOut);
-        // An idle held past the limit finds the byte that came before it: it counts.
-        row("B: idle held past the limit", B, 1, 2, 0, x1, kSec, arrived, {}, 1500'000 * kUs);
+        // A wait held past the limit finds the byte that came before it: it counts.
+        row("B: wait held past the limit", B, 1, 2, 0, x1, kSec, arrived, {}, 1500'000 * kUs);
         // The ready mark takes text up to the first "U".
         row("U: what follows stays", U, 1, 4, 0, "xUZ!", 200 * kUs, arrived, "Z!");
         row("U: already there", U, 1, 4, 0, "U", 0, arrived);
         row("U: at 4 s", U, 1, 4, 0, "U", 4 * kSec, arrived);
         row("U: after 4 s", U, 1, 4, 0, "U", 4 * kSec + 1000 * kUs, timedOut);
-        row("U: idle held past the limit", U, 1, 4, 0, "xU", 3 * kSec, arrived, {}, 2 * kSec);
+        row("U: wait held past the limit", U, 1, 4, 0, "xU", 3 * kSec, arrived, {}, 2 * kSec);
     }
 
     void limits() {
@@ -92,12 +92,11 @@ private slots:
 
         Rig rig(start);
         rig.fake.idleOvershootNs = overshoot;
-        rig.fake.setInputLen(1);
         if (arrival >= 0)
             rig.fake.deliverAfter(arrival, bytes);
         if (arrival == 0) // in the buffer already
-            rig.fake.yieldOnce(), start = rig.fake.nowNs();
-        QCOMPARE(rig.run(form, qint16(target), seconds), outcome);
+            rig.fake.waitForBytes(0), start = rig.fake.nowNs();
+        QCOMPARE(rig.run(form, target, seconds), outcome);
 
         const qint64 elapsed = rig.fake.nowNs() - start;
         if (outcome == WaitOutcome::TimedOut) {
@@ -106,19 +105,10 @@ private slots:
         } else {
             QVERIFY(elapsed <= arrival + overshoot + 100 * kUs); // the mark: a character a turn
         }
-        // Even with the bytes there already, the count waits give the window a turn.
-        if (arrival == 0 && form != Form::ReadyMark)
-            QVERIFY(rig.fake.yields > 1);
         // Sleeps between passes instead of spinning through the limit.
-        QVERIFY2(rig.fake.yields + rig.fake.idles < 10,
-                 qPrintable(QString::number(rig.fake.yields)));
-        if (form == Form::ReadyMark && outcome == WaitOutcome::Arrived) {
-            rig.fake.yieldOnce();
-            QByteArray rest;
-            while (rig.fake.waiting() > 0)
-                rest += rig.fake.Input();
-            QCOMPARE(rest, unread);
-        }
+        QVERIFY2(rig.fake.waits < 10, qPrintable(QString::number(rig.fake.waits)));
+        if (form == Form::ReadyMark && outcome == WaitOutcome::Arrived)
+            QCOMPARE(rig.fake.read(100), unread);
     }
 };
 QTEST_GUILESS_MAIN(TestWaits)

@@ -1,52 +1,58 @@
 #pragma once
 
-// The transfers over simulated time, with the window's view recorded.
+// The engine's jobs over simulated time, with what they report recorded.
 
-#include "fakecomm.h"
-#include "recordingview.h"
-#include "transfers.h"
+#include "fakeport.h"
+#include "recorder.h"
+#include "transfer.h"
 
 #include <QtTest>
 
 inline const QString kNoResponse =
     QStringLiteral("ERROR Message|Error : Controller Failed to respond, Check Communications");
 inline const QString kBadChecksum = QStringLiteral("ERROR Message|Error : Bad Checksum");
-inline constexpr qint64 kSec = FakeComm::kSec;
-inline constexpr qint64 kMs = FakeComm::kMs;
+inline constexpr qint64 kSec = FakePort::kSec;
+inline constexpr qint64 kMs = FakePort::kMs;
 
-// A window holding an image, with a controller on Com 1.
+// Jobs on Com 1 with a controller behind it; a Restore sends the image given here.
 struct Rig {
-    explicit Rig(const QByteArray &held = "old", qint16 type = 0) {
-        image = {QByteArray(1, '\0') + held, qint32(held.size()), type};
-        kept = image;
-        view.configStatus = "old";
-        view.onWarning = [this] { boxWhileOpen = boxWhileOpen || fake.portOpen(); };
+    explicit Rig(const QByteArray &image = "old", Generation generation = Generation::Unknown) {
+        spec.port = {1, QStringLiteral("/dev/ttyS0")};
+        spec.image = {image, generation};
+        spec.inventory = {}; // advice on a missing device names no ports of this machine
+        rec.stop = &stop;
     }
-    FakeComm fake;
-    RecordingView view;
-    ConfigImage image, kept;
-    bool boxWhileOpen = false; // a box was shown before the port was closed
-    Transfers transfers{fake, fake, view, image};
+    FakePort port;
+    Recorder rec;
+    StopToken stop;
+    JobSpec spec;
 
+    JobResult run(JobSpec::Kind kind) {
+        spec.kind = kind;
+        return runJob(spec, port, port, stop, rec);
+    }
+    // "<title>|<text>" of the box a job ended with; empty: none.
+    static QString box(const JobResult &result) {
+        return result.hasBox() ? result.boxTitle + QLatin1Char('|') + result.boxText : QString();
+    }
     // Runs `step` after each byte the controller took, before the controller answers.
     void onOutput(const std::function<void(const QByteArray &)> &step) {
-        fake.onOutput = [feed = fake.onOutput, step](const QByteArray &bytes) {
+        port.onOutput = [feed = port.onOutput, step](const QByteArray &bytes) {
             step(bytes);
             if (feed)
                 feed(bytes);
         };
     }
-    void checkEndedIdle() const {
-        QVERIFY(!fake.portOpen());
-        QVERIFY(!boxWhileOpen);
-        QCOMPARE(view.log.last(), QStringLiteral("idle"));
-        QCOMPARE(view.status, QStringLiteral("Waiting for Command"));
-        QVERIFY(view.progressValues().isEmpty() || view.progressValues().last() == 0);
+    // The port is closed once a job is over. Unsent output is dropped with the last close after
+    // a failure or a stop, so a controller holding CTS low cannot keep it waiting; a success
+    // lets every byte out.
+    void checkClosed(bool failed) const {
+        QVERIFY(!port.isOpen());
+        QCOMPARE(port.discards > 0, failed);
+        if (failed)
+            QCOMPARE(port.discardedAt, port.closings - 1);
     }
-    void checkImageUntouched() const { // what a Restore must leave as it was
-        QCOMPARE(image.ConfigData, kept.ConfigData);
-        QCOMPARE(image.ConfigLength, kept.ConfigLength);
-        QCOMPARE(image.ControllerType, kept.ControllerType);
-        QCOMPARE(view.linesWith("config:") + view.linesWith("file:"), QStringList());
-    }
+    // The exchanges around a Restore read into images of their own: the count of the image
+    // held is not theirs to report.
+    void checkHeldUntouched() const { QCOMPARE(rec.linesWith("held:"), QStringList()); }
 };

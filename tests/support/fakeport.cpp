@@ -1,79 +1,110 @@
-#include "fakecomm.h"
+#include "fakeport.h"
 
 #include <QRandomGenerator>
 
-void FakeComm::applyEvents() {
+void FakePort::applyEvents() {
     if (loseAtNs && now_ >= *loseAtNs && !lost_)
         loseDevice();
     stallOutput = stallOutput || (stallAtNs && now_ >= *stallAtNs);
 }
 
-void FakeComm::tick(qint64 to, qint64 &counter) {
+void FakePort::tick(qint64 to) {
     now_ = std::max(now_, to);
-    ++counter;
     applyEvents();
     // Beyond the receive buffer's size the controller is held back, as by RTS/CTS.
     for (auto due = arrivals_.begin(); due != arrivals_.end() && due->first <= now_;) {
-        const qsizetype n = portOpen() ? qMin(inBufferSize - rx_.size(), due->second.size()) : 0;
+        const qsizetype n = isOpen() ? qMin(inBufferSize - rx_.size(), due->second.size()) : 0;
         rx_ += due->second.left(n);
-        if (portOpen() && n < due->second.size())
-            return due->second.remove(0, n), onTick ? onTick() : void();
+        if (isOpen() && n < due->second.size()) {
+            due->second.remove(0, n);
+            break;
+        }
         due = arrivals_.erase(due);
     }
     if (onTick)
         onTick();
 }
 
-void FakeComm::idleUntil(qint64 deadlineNs) {
-    qint64 until = deadlineNs;
-    if (!arrivals_.empty() && portOpen() && rx_.size() < inBufferSize)
+void FakePort::waitForBytes(qint64 timeoutNs) {
+    ++waits;
+    if (stopRequested())
+        return;
+    qint64 until = now_ + timeoutNs;
+    if (!arrivals_.empty() && isOpen() && rx_.size() < inBufferSize)
         until = std::min(until, arrivals_.begin()->first);
     for (const std::optional<qint64> &event : {loseAtNs, stallAtNs})
         if (event && *event > now_)
             until = std::min(until, *event);
-    tick(until + idleOvershootNs, idles);
+    tick(until + idleOvershootNs);
 }
 
-bool FakeComm::setPortOpen(bool open) {
+void FakePort::sleepUntil(qint64 deadlineNs, const StopToken &stop) {
+    ++sleeps;
+    if (!stop.requested())
+        tick(deadlineNs + idleOvershootNs);
+}
+
+void FakePort::dropDue() {
     applyEvents();
     rx_.clear();
-    arrivals_.erase(arrivals_.begin(), arrivals_.upper_bound(now_)); // due while closed: lost
-    closings += open ? 0 : 1;
-    if (!open || (++openings != failOpening && !lost_))
-        return openError_.clear(), open_ = open, true;
-    openError_ =
-        lost_ ? QStringLiteral("No such file or directory") : QStringLiteral("Permission denied");
-    return open_ = false;
+    arrivals_.erase(arrivals_.begin(), arrivals_.upper_bound(now_));
 }
 
-qint16 FakeComm::InBufferCount() {
+bool FakePort::open(const QString &name, const LineSettings &line, FlowControl) {
+    dropDue();
+    device = name;
+    settings_ = line.text();
+    ++openings;
+    open_ = !name.isEmpty() && openings != failOpening && !lost_;
+    openError_ = open_            ? QString()
+                 : name.isEmpty() ? QStringLiteral("no port selected")
+                 : lost_          ? QStringLiteral("No such file or directory")
+                                  : QStringLiteral("Permission denied");
+    openFailure_ = open_            ? OpenFailure::None
+                   : name.isEmpty() ? OpenFailure::NoPort
+                   : lost_          ? OpenFailure::Missing
+                                    : OpenFailure::Other;
+    return open_;
+}
+
+void FakePort::close(bool dropUnsent) {
+    dropDue();
+    if (!open_)
+        return;
+    if (dropUnsent)
+        ++discards, discardedAt = closings;
+    ++closings;
+    open_ = false;
+}
+
+qint64 FakePort::bytesWaiting() {
     // A loss noticed while counting leaves the count stale, as between two real calls.
-    const qint16 count = portOpen() ? qint16(rx_.size()) : qint16(0);
+    const qint64 count = isOpen() ? rx_.size() : 0;
     applyEvents();
     return count;
 }
 
-bool FakeComm::Output(const QByteArray &bytes) {
+bool FakePort::write(const QByteArray &bytes) {
     applyEvents();
-    if (stallOutput && portOpen() && whileStalled)
+    if (stallOutput && isOpen() && whileStalled)
         whileStalled();
-    if (!portOpen() || stallOutput)
-        return ++refusedOutputs, false;
-    writes.append(Write{now_, bytes, settings});
+    if (!isOpen() || stallOutput || stopRequested())
+        return ++refusedWrites, false;
+    writes.append(Write{now_, bytes, settings_});
     written.append(bytes);
     if (onOutput)
         onOutput(bytes);
     return true;
 }
 
-QByteArray FakeComm::Input() {
+QByteArray FakePort::read(qint64 max) {
     applyEvents();
-    const QByteArray out = portOpen() ? rx_.left(inputLen > 0 ? inputLen : rx_.size()) : "";
+    const QByteArray out = isOpen() ? rx_.left(max) : QByteArray();
     rx_.remove(0, out.size());
     return out;
 }
 
-SimLink::SimLink(FakeComm &fake, const QStringList &args, const QByteArray &bytes) : fake_(fake) {
+SimLink::SimLink(FakePort &fake, const QStringList &args, const QByteArray &bytes) : fake_(fake) {
     std::vector<std::string> list;
     for (const QString &arg : args)
         list.push_back(arg.toStdString());

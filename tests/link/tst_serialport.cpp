@@ -1,31 +1,16 @@
-// The serial port layer and the real clock over a pseudo-terminal: real device, real time.
+// The serial port over a pseudo-terminal: real device, real time, waits in the kernel.
 #include "ptypair.h"
-#include "qtcommcontrol.h"
+#include "qtserialport.h"
 
-#include <QSocketNotifier>
-#include <QTimer>
+#include <QTemporaryDir>
 #include <QtTest>
-#include <sys/file.h>
+#include <atomic>
 #include <sys/stat.h>
+#include <thread>
 #include <unistd.h>
 
 namespace {
 constexpr qint64 kMs = 1000000;
-// Points port 1 at the pseudo-terminal and opens it.
-bool openOn(QtCommControl &port, const PtyPair &pty, const QString &settings = {}) {
-    qputenv("STOWLINE_COM1", pty.path().toLocal8Bit());
-    if (!settings.isEmpty())
-        port.setSettings(settings);
-    port.setCommPort(1);
-    return port.setPortOpen(true);
-}
-// Lets the event loop run until the port holds `want` bytes or two seconds pass.
-qint16 awaitCount(QtCommControl &port, qint16 want) {
-    QElapsedTimer t;
-    for (t.start(); port.InBufferCount() < want && t.elapsed() < 2000;)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return port.InBufferCount();
-}
 constexpr int kFlagsBefore = 0x0A00;
 const QString kSetLow = QStringLiteral("set %1").arg(kFlagsBefore | LowLatency::kFlag, 0, 16);
 const QString kRestore = QStringLiteral("set %1").arg(kFlagsBefore, 0, 16);
@@ -44,16 +29,32 @@ struct FakeFlags : SerialFlagsIo {
         return !refuseSet && (flagsNow = flags, true);
     }
 };
+enum Event { Nothing, Drain, Send, Stop, HangUp };
+
+// What the controller's side or the window does 100 ms in, from a thread of its own, while the
+// port's thread waits.
+std::jthread after100ms(Event event, PtyPair &pty, StopToken &stop, std::atomic<qint64> &drained) {
+    return std::jthread([event, &pty, &stop, &drained](std::stop_token done) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        if (event == Drain)
+            for (; !done.stop_requested();
+                 std::this_thread::sleep_for(std::chrono::milliseconds(1)))
+                drained += pty.drain().size();
+        else if (event == Send)
+            pty.send("ab");
+        else if (event == Stop)
+            stop.request();
+        else if (event == HangUp)
+            pty.closeMaster();
+    });
+}
 } // namespace
 
-class TestCommControl : public QObject {
+class TestSerialPort : public QObject {
     Q_OBJECT
-    enum Event { Nothing, Drain, Stop, HangUp, Close };
 private slots:
-    void init() { qunsetenv("STOWLINE_COM1"); }
-
     void fullTransmitBuffer_data() {
-        QTest::addColumn<int>("event"); // what happens while Output waits for room
+        QTest::addColumn<int>("event"); // what happens while write() waits for room
         QTest::addColumn<int>("stallLimitMs");
         QTest::addColumn<int>("minMs");
         QTest::addColumn<int>("maxMs");
@@ -61,7 +62,6 @@ private slots:
         QTest::newRow("controller resumes") << int(Drain) << 3000 << 80 << 2500;
         QTest::newRow("stop asked for") << int(Stop) << 4000 << 80 << 1500;
         QTest::newRow("device hung up") << int(HangUp) << 4000 << 40 << 1500;
-        QTest::newRow("port closed by the window") << int(Close) << 4000 << 40 << 1500;
     }
     void fullTransmitBuffer() {
         QFETCH(int, event);
@@ -69,128 +69,148 @@ private slots:
         QFETCH(int, minMs);
         QFETCH(int, maxMs);
         PtyPair pty;
-        QtCommControl port;
-        port.setOutputStallLimitMs(50);
+        QtSerialPort port;
+        StopToken stop;
+        port.watch(&stop);
+        port.setStallLimitMs(50);
         // A fast line: what the line model still counts as on its way adds little to the stall.
-        QVERIFY(openOn(port, pty, "921600,N,8,1"));
+        QVERIFY(port.open(pty.path(), {921600}, FlowControl::None));
         // The master reads nothing: the device queue fills, then the program's own buffer.
-        const QByteArray chunk(QtCommControl::OutBufferSize / 2, 'x');
+        const QByteArray chunk(QtSerialPort::kOutBufferSize / 2, 'x');
         bool stalled = false;
         for (int i = 0; i < 16384 && !stalled; ++i) {
-            stalled = !port.Output(chunk);
-            QVERIFY(port.OutBufferCount() <= QtCommControl::OutBufferSize);
+            stalled = !port.write(chunk);
+            QVERIFY(port.unsentCount() <= QtSerialPort::kOutBufferSize);
         }
-        QVERIFY2(stalled, "Output never waited on a device that takes nothing");
-        QVERIFY(port.portOpen()); // a stalled controller is no lost device
+        QVERIFY2(stalled, "write() never waited on a device that takes nothing");
+        QVERIFY(port.isOpen()); // a stalled controller is no lost device
 
-        qint64 drained = 0;
-        bool stop = false;
-        port.setStopCheck([&stop] { return stop; });
-        QSocketNotifier reader(pty.master(), QSocketNotifier::Read);
-        reader.setEnabled(false);
-        connect(&reader, &QSocketNotifier::activated, this, [&] { drained += pty.drain().size(); });
-        QTimer::singleShot(100, this, [&] {
-            if (event == Drain)
-                drained += pty.drain().size(), reader.setEnabled(true);
-            else if (event == Stop)
-                stop = true;
-            else if (event == HangUp)
-                pty.closeMaster();
-            else if (event == Close)
-                port.setPortOpen(false);
-        });
-        port.setOutputStallLimitMs(stallLimitMs);
+        std::atomic<qint64> drained = 0;
+        std::jthread other = after100ms(Event(event), pty, stop, drained);
+        port.setStallLimitMs(stallLimitMs);
         const qint64 cpuBefore = threadCpuMs();
         QElapsedTimer t;
         t.start();
-        QCOMPARE(port.Output(chunk), event == Drain);
+        const bool written = port.write(chunk);
         const qint64 tookMs = t.elapsed();
+        other = {};
+        QCOMPARE(written, event == Drain);
         QVERIFY2(tookMs >= minMs && tookMs <= maxMs, qPrintable(QString::number(tookMs)));
         QVERIFY(threadCpuMs() - cpuBefore <= tookMs / 2 + 5); // slept instead of spinning
-        QCOMPARE(port.portOpen(), event <= Stop);
+        QCOMPARE(port.isOpen(), event <= Stop);
         QCOMPARE(drained > 0, event == Drain);
+    }
+
+    // A wait for bytes sleeps in the kernel until they come, a stop is asked for from another
+    // thread, or the time is up.
+    void waitForBytes_data() {
+        QTest::addColumn<int>("event");
+        QTest::addColumn<int>("timeoutMs");
+        QTest::addColumn<int>("minMs");
+        QTest::addColumn<int>("maxMs");
+        QTest::newRow("bytes arrive") << int(Send) << 3000 << 80 << 1000;
+        QTest::newRow("stop asked for") << int(Stop) << 3000 << 80 << 1000;
+        QTest::newRow("silent") << int(Nothing) << 300 << 295 << 1000;
+    }
+    void waitForBytes() {
+        QFETCH(int, event);
+        QFETCH(int, timeoutMs);
+        QFETCH(int, minMs);
+        QFETCH(int, maxMs);
+        PtyPair pty;
+        QtSerialPort port;
+        StopToken stop;
+        port.watch(&stop);
+        QVERIFY(port.open(pty.path(), {}, FlowControl::None));
+        std::atomic<qint64> drained = 0;
+        std::jthread other = after100ms(Event(event), pty, stop, drained);
+        const qint64 cpuBefore = threadCpuMs();
+        QElapsedTimer t;
+        t.start();
+        port.waitForBytes(timeoutMs * kMs);
+        const qint64 tookMs = t.elapsed();
+        other = {};
+        QVERIFY2(tookMs >= minMs && tookMs <= maxMs, qPrintable(QString::number(tookMs)));
+        QVERIFY(threadCpuMs() - cpuBefore <= 5);
+        QCOMPARE(port.bytesWaiting(), event == Send ? 2 : 0);
+        QVERIFY(port.isOpen());
     }
 
     void hangUpClosesPortWithoutStorm() {
         PtyPair pty;
-        QtCommControl port;
-        port.setInputLen(1);
-        QVERIFY(openOn(port, pty));
+        QtSerialPort port;
+        QVERIFY(port.open(pty.path(), {}, FlowControl::None));
         QVERIFY(pty.send("ab"));
-        QCOMPARE(awaitCount(port, 2), qint16(2));
-        QCOMPARE(port.Input(), QByteArrayLiteral("a"));
+        QElapsedTimer t;
+        for (t.start(); port.bytesWaiting() < 2 && t.elapsed() < 2000;)
+            port.waitForBytes(100 * kMs);
+        QCOMPARE(port.read(1), QByteArrayLiteral("a"));
         // The controller end goes away in the middle of a read.
         const int errorsBefore = port.errorSignalCount();
         pty.closeMaster();
-        QElapsedTimer t;
-        for (t.start(); port.portOpen() && t.elapsed() < 1000;)
-            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 10);
-        QVERIFY2(!port.portOpen() && t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
+        for (t.start(); port.isOpen() && t.elapsed() < 1000;)
+            port.waitForBytes(1000 * kMs);
+        QVERIFY2(!port.isOpen() && t.elapsed() < 200, qPrintable(QString::number(t.elapsed())));
         QVERIFY(!port.lostReason().isEmpty());
         // Further event processing stays quiet: no error storm, no spinning.
         const qint64 cpuBefore = threadCpuMs();
         QTest::qWait(200);
         QVERIFY(port.errorSignalCount() - errorsBefore <= 3);
         QVERIFY(threadCpuMs() - cpuBefore < 100);
-        QVERIFY(!port.Output("A") && port.InBufferCount() == 0 && port.Input().isEmpty());
+        QVERIFY(!port.write("A") && port.bytesWaiting() == 0 && port.read(1).isEmpty());
         // The device node went with the master; a fresh opening reports it cleanly.
-        QVERIFY(port.setPortOpen(false) && !port.setPortOpen(true));
+        port.close();
+        QVERIFY(!port.open(pty.path(), {}, FlowControl::None));
         QVERIFY(!port.openError().isEmpty() && port.lostReason().isEmpty());
     }
 
     void openFailures_data() {
-        QTest::addColumn<int>("commPort");
         QTest::addColumn<QString>("device"); // "pty", "link": held elsewhere; "locked": mode 0600
         QTest::addColumn<QString>("error");
         QTest::addColumn<int>("cause"); // OpenFailure: what the box's advice line is chosen by
-        QTest::newRow("busy via a link")
-            << 0 << QString() << "no port selected" << int(OpenFailure::NoPort);
-        QTest::newRow("missing device") << 1 << "/dev/stowline-no-such-tty"
+        QTest::newRow("no port selected")
+            << QString() << "no port selected" << int(OpenFailure::NoPort);
+        QTest::newRow("missing device") << "/dev/stowline-no-such-tty"
                                         << "No such file or directory" << int(OpenFailure::Missing);
-        QTest::newRow("device busy") << 1 << "pty"
+        QTest::newRow("device busy") << "pty"
                                      << "Device or resource busy" << int(OpenFailure::Busy);
-        QTest::newRow("busy via a link") << 1 << "link"
+        QTest::newRow("busy via a link") << "link"
                                          << "Device or resource busy" << int(OpenFailure::Busy);
-        QTest::newRow("no permission") << 1 << "locked"
+        QTest::newRow("no permission") << "locked"
                                        << "Permission denied" << int(OpenFailure::Permission);
     }
     void openFailures() {
-        QFETCH(int, commPort);
         QFETCH(QString, device);
         QFETCH(QString, error);
         PtyPair pty;
         QSerialPort holder(pty.path()); // another program with the device open
-        QtCommControl other;            // another Stowline: root passes TIOCEXCL
+        QtSerialPort other; // another Stowline: root passes TIOCEXCL, not the lock
         QTemporaryDir dir;
         if (device == "pty")
             QVERIFY(holder.open(QIODevice::ReadWrite));
         if (device == "link") { // held by another Stowline, opened here through a link to it
-            QVERIFY(openOn(other, pty) && QFile::link(pty.path(), dir.filePath("link")));
+            QVERIFY(other.open(pty.path(), {}, FlowControl::None));
+            QVERIFY(QFile::link(pty.path(), dir.filePath("link")));
             device = dir.filePath("link");
-            const int probe = ::open(QFile::encodeName(device).constData(), O_RDWR | O_NOCTTY);
-            QVERIFY(::flock(probe, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK); // held
-            ::close(probe);
         }
         const bool locked = device == "locked";
         const uid_t user = locked && ::geteuid() == 0 ? 65534 : ::geteuid(); // root opens all
         if (device == "pty" || locked)
             device = pty.path();
         QVERIFY(!locked || ::chmod(QFile::encodeName(device).constData(), 0600) == 0);
-        if (!device.isEmpty())
-            qputenv("STOWLINE_COM1", device.toLocal8Bit());
-        QtCommControl port;
-        port.setCommPort(qint16(commPort));
+        QtSerialPort port;
         QVERIFY(::seteuid(user) == 0);
-        const bool opened = port.setPortOpen(true);
+        const bool opened = port.open(device, {}, FlowControl::RtsCts);
         QVERIFY(::seteuid(0) == 0 || user != 0);
-        QVERIFY(!opened && !port.portOpen());
+        QVERIFY(!opened && !port.isOpen());
         QCOMPARE(port.openError(), error);
         QTEST(int(port.openFailure()), "cause");
-        QCOMPARE(port.deviceName(), device);
-        QVERIFY(!port.Output("B") && port.InBufferCount() == 0 && port.setPortOpen(false));
-        holder.close(); // the fault goes away: the same port opens
-        QVERIFY(other.setPortOpen(false));
-        QCOMPARE(port.setPortOpen(true), device == pty.path() || device.endsWith("link"));
+        QVERIFY(!port.write("B") && port.bytesWaiting() == 0);
+        port.close();
+        holder.close(); // the fault goes away: the same device opens
+        other.close();
+        QCOMPARE(port.open(device, {}, FlowControl::RtsCts),
+                 device == pty.path() || device.endsWith("link"));
     }
 
     // Low latency on the open descriptor: flags read, bit set, flags put back before every
@@ -220,19 +240,19 @@ private slots:
         if (driver == "already low")
             flags.flagsNow |= LowLatency::kFlag;
         const int before = flags.flagsNow;
-        auto port = std::make_unique<QtCommControl>();
+        auto port = std::make_unique<QtSerialPort>();
         port->setSerialFlagsIo(&flags);
         for (int opening = 0; opening < 2; ++opening) { // state does not leak between openings
             flags.log.clear();
-            QVERIFY2(openOn(*port, pty), qPrintable(port->openError()));
-            QVERIFY(port->Output(QByteArrayLiteral("B"))); // works whatever the driver said
+            QVERIFY2(port->open(pty.path(), {}, FlowControl::None), qPrintable(port->openError()));
+            QVERIFY(port->write(QByteArrayLiteral("B"))); // works whatever the driver said
             QCOMPARE(pty.receive(1), QByteArrayLiteral("B"));
             if (end == "closed" || opening == 0) {
-                port->discardOutput();
-                QVERIFY(port->setPortOpen(false));
+                port->close(true);
             } else if (end == "device lost") {
                 pty.closeMaster();
-                QTRY_VERIFY(!port->portOpen());
+                port->waitForBytes(1000 * kMs);
+                QVERIFY(!port->isOpen());
             } else {
                 port.reset();
             }
@@ -242,5 +262,5 @@ private slots:
     }
 };
 
-QTEST_GUILESS_MAIN(TestCommControl)
-#include "tst_commcontrol.moc"
+QTEST_GUILESS_MAIN(TestSerialPort)
+#include "tst_serialport.moc"
