@@ -15,17 +15,17 @@ const QString kErrorTitle = QStringLiteral("ERROR Message");
 
 // As every failure box: the status line is back to idle before the box shows.
 void reportFailure(FileView &view, const char *what, const QString &path, const QString &error) {
-    view.setStatus(QStringLiteral("Waiting for Command"));
+    view.status(QStringLiteral("Waiting for Command"));
     view.showWarning(kErrorTitle, FileCommands::failureText(what, path, error));
 }
 
-ConfigFile::Progress progressTo(FileView &view) {
-    return [&view](qint64 value) { view.setProgressValue(value); };
+ConfigFile::Progress progressTo(ProgressObserver &observer) {
+    return [&observer](qint64 value) { observer.progress(value); };
 }
 
-void showCopyRange(FileView &view, const QString &what, qint32 length) {
-    view.setStatus(what + QStringLiteral(" (") + byteCountText(length) + QLatin1Char(')'));
-    view.setProgressRange(0, qint64(length) - 1);
+void showCopyRange(ProgressObserver &observer, const QString &what, qint32 length) {
+    observer.status(what + QStringLiteral(" (") + byteCountText(length) + QLatin1Char(')'));
+    observer.progressRange(0, qint64(length) - 1);
 }
 
 QString describe(const QFileDevice &file) {
@@ -57,8 +57,9 @@ qint32 FileCommands::savedLength(const Image &image) {
 }
 
 // The old file, if any, is replaced only once every byte of the new one is safely on disk.
-bool FileCommands::saveTo(const QString &path, QString *error) {
-    const qint32 length = savedLength(image_);
+bool FileCommands::writeImage(const QString &path, const Image &image,
+                              ProgressObserver &observer, QString *error) {
+    const qint32 length = savedLength(image);
     if (length < 1) {
         *error = QStringLiteral("no configuration is held");
         return false;
@@ -69,23 +70,30 @@ bool FileCommands::saveTo(const QString &path, QString *error) {
         *error = describe(file);
         return false;
     }
-    showCopyRange(view_, QStringLiteral("Saving Controller Configuration to file"), length);
+    showCopyRange(observer, QStringLiteral("Saving Controller Configuration to file"), length);
     // QSaveFile::commit() does not notice a short write (full disk, file-size limit), so every
     // count, the final flush and the error state are checked before the rename.
     const bool written =
-        ConfigFile::writePaced(file, image_.bytes.constData(), length, progressTo(view_));
+        ConfigFile::writePaced(file, image.bytes.constData(), length, progressTo(observer));
     if (!written || !file.flush() || file.error() != QFileDevice::NoError) {
         *error = describe(file);
         file.cancelWriting();
-        view_.setProgressValue(0);
+        observer.progress(0);
         return false;
     }
-    view_.setProgressValue(0);
+    observer.progress(0);
     if (!file.commit()) {
         *error = describe(file);
         return false;
     }
+    return true;
+}
+
+bool FileCommands::saveTo(const QString &path, QString *error) {
+    if (!writeImage(path, image_, view_, error))
+        return false;
     // Only a file that landed cuts the held image to what it holds.
+    const qint32 length = savedLength(image_);
     if (image_.length() != length) {
         image_.bytes.truncate(length);
         view_.setConfigStatus(byteCountText(length));
@@ -95,65 +103,72 @@ bool FileCommands::saveTo(const QString &path, QString *error) {
     return true;
 }
 
-bool FileCommands::openFrom(const QString &path, QString *error) {
+std::optional<Image> FileCommands::readImage(const QString &path, ProgressObserver &observer,
+                                             QString *error) {
     const QFileInfo info(path);
     if (!info.exists()) {
         *error = QStringLiteral("the file does not exist");
-        return false;
+        return std::nullopt;
     }
     // Opening a FIFO blocks forever and a device has no size to take: only a regular file
     // is read.
     if (info.isDir()) {
         *error = QStringLiteral("it is a folder");
-        return false;
+        return std::nullopt;
     }
     if (!info.isFile()) {
         *error = QStringLiteral("it is not a regular file");
-        return false;
+        return std::nullopt;
     }
     if (info.size() == 0) {
         *error = QStringLiteral("the file is empty");
-        return false;
+        return std::nullopt;
     }
     if (info.size() > std::numeric_limits<qint32>::max()) {
         *error = QStringLiteral("the file is too large for a configuration image");
-        return false;
+        return std::nullopt;
     }
     const qint32 length = qint32(info.size());
-    QByteArray fresh;
+    Image image;
     try {
-        fresh = QByteArray(qsizetype(length), '\0');
+        image.bytes = QByteArray(qsizetype(length), '\0');
     } catch (const std::bad_alloc &) {
         *error = QStringLiteral("there is not enough memory to hold it");
-        return false;
+        return std::nullopt;
     }
 
-    view_.refresh();
+    observer.copyStarts();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) {
         *error = file.errorString();
-        return false;
+        return std::nullopt;
     }
-    showCopyRange(view_, QStringLiteral("Loading Controller Configuration from file"), length);
-    bool complete = ConfigFile::readPaced(file, fresh.data(), length, progressTo(view_));
+    showCopyRange(observer, QStringLiteral("Loading Controller Configuration from file"), length);
+    bool complete = ConfigFile::readPaced(file, image.bytes.data(), length, progressTo(observer));
     // A file that grew since its size was taken would be taken cut short.
     char beyond = 0;
     complete = complete && file.read(&beyond, 1) == 0;
-    view_.setProgressValue(0);
+    observer.progress(0);
     if (!complete) {
         // A half-read file is never taken for the file's contents.
         *error = file.error() != QFileDevice::NoError
                      ? file.errorString()
                      : QStringLiteral("the file changed while it was read");
-        return false;
+        return std::nullopt;
     }
-
     // The generation is the name's every time: an image opened from any other name has none.
-    image_.generation = generationOf(path);
-    image_.bytes = std::move(fresh);
+    image.generation = generationOf(path);
+    return image;
+}
+
+bool FileCommands::openFrom(const QString &path, QString *error) {
+    std::optional<Image> read = readImage(path, view_, error);
+    if (!read)
+        return false;
+    static_cast<Image &>(image_) = std::move(*read);
     image_.unsavedBackup = false;
     view_.setFilePath(path);
-    view_.setConfigStatus(byteCountText(length));
+    view_.setConfigStatus(byteCountText(image_.length()));
     return true;
 }
 
@@ -170,7 +185,7 @@ bool FileCommands::save() {
     if (!path.isEmpty()) {
         if (!QFileInfo(path).fileName().contains(QLatin1Char('.')))
             path += second ? QStringLiteral(".SAV") : QStringLiteral(".CCF");
-        view_.refresh();
+        view_.copyStarts();
         QString error;
         saved = saveTo(path, &error);
         if (!saved)

@@ -2,18 +2,16 @@
 
 #include "config/configfile.h"
 #include "config/image.h"
+#include "config/progressobserver.h"
+
+#include <optional>
 
 #include <QString>
 
 // What the file commands show, and the file dialogs they need. The main window implements it;
 // tests record it.
-class FileView {
+class FileView : public virtual ProgressObserver {
 public:
-    virtual ~FileView() = default;
-
-    virtual void setStatus(const QString &text) = 0; // the status line
-    virtual void setProgressRange(qint64 min, qint64 max) = 0;
-    virtual void setProgressValue(qint64 value) = 0;
     virtual void setConfigStatus(const QString &text) = 0;
     // The file used last; the label reads the path's last 60 characters.
     virtual void setFilePath(const QString &path) = 0;
@@ -24,8 +22,6 @@ public:
     // Full path of the chosen file, or an empty string on Cancel.
     virtual QString askSaveFileName(const QString &title, const QString &filter) = 0;
     virtual QString askOpenFileName(const QString &title, const QString &filter) = 0;
-    // Paints the window once before a copy that does not yield.
-    virtual void refresh() = 0;
 };
 
 // Save and Open as plain code over the held image and the view. A Save or Open that does not
@@ -45,6 +41,14 @@ public:
     // on failure *error says why, in words that follow "Cannot save/open <path>: ".
     bool saveTo(const QString &path, QString *error);
     bool openFrom(const QString &path, QString *error);
+
+    // The file steps alone, for every face: progress but no box; on failure *error says why.
+    // A Save writes savedLength() bytes; the old file is replaced only once the new one is
+    // complete on disk. An Open takes the generation from the name.
+    static bool writeImage(const QString &path, const Image &image, ProgressObserver &observer,
+                           QString *error);
+    static std::optional<Image> readImage(const QString &path, ProgressObserver &observer,
+                                          QString *error);
 
     // The generation a file's name records: ".CCF" first, ".SAV" second, in any letter case.
     static Generation generationOf(const QString &path);

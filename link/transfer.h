@@ -2,6 +2,7 @@
 
 #include "config/image.h"
 #include "config/imagediff.h"
+#include "config/progressobserver.h"
 #include "link/portinventory.h"
 #include "link/serialport.h"
 #include "link/stoptoken.h"
@@ -12,12 +13,8 @@
 #include <optional>
 
 // What a running transfer reports while it runs.
-class TransferObserver {
+class TransferObserver : public virtual ProgressObserver {
 public:
-    virtual ~TransferObserver() = default;
-    virtual void status(const QString &text) = 0;
-    virtual void progressRange(qint64 min, qint64 max) = 0;
-    virtual void progress(qint64 value) = 0;
     // How many bytes of an image a Backup holds from here on: 0 once the image held before is
     // gone and the new one not yet read.
     virtual void imageHeld(qint64 length) { Q_UNUSED(length); }

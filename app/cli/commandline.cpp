@@ -180,36 +180,30 @@ Options parseStrict(const QStringList &args) {
 
 } // namespace
 
-int exitCodeFor(TransferOutcome outcome) {
+int exitCodeFor(Outcome outcome) {
     switch (outcome) {
-    case TransferOutcome::Succeeded:
+    case Outcome::Succeeded:
         return Success;
-    case TransferOutcome::NothingHeld:
+    case Outcome::NothingHeld:
         return FileFailed; // the file gave nothing to send
-    case TransferOutcome::OpenFailed:
+    case Outcome::OpenFailed:
         return PortFailed;
-    case TransferOutcome::NoResponse:
+    case Outcome::NoResponse:
         return NoResponse;
-    case TransferOutcome::Refused:
+    case Outcome::Refused:
         return Refused;
-    case TransferOutcome::Stopped:
+    case Outcome::Stopped:
         return Interrupted;
     }
     return NoResponse;
 }
 
-Difference compare(const QByteArray &controller, const QByteArray &file) {
-    // The same count as the window's verify after a Restore.
-    const ImageDiff diff = diffImages(file, controller);
-    return Difference{diff.count, diff.first};
-}
-
-QString describe(const Difference &d, qint64 controllerLength, qint64 fileLength) {
-    if (d.differing == 0)
+QString describe(const ImageDiff &d, qint64 controllerLength, qint64 fileLength) {
+    if (d.count == 0)
         return QStringLiteral("identical (%1)").arg(byteCountText(controllerLength));
     return QStringLiteral("%1 differ%2, the first at byte %3; Controller %4, file %5")
-        .arg(d.differing == 1 ? QStringLiteral("1 byte") : byteCountText(d.differing),
-             d.differing == 1 ? QStringLiteral("s") : QString())
+        .arg(d.count == 1 ? QStringLiteral("1 byte") : byteCountText(d.count),
+             d.count == 1 ? QStringLiteral("s") : QString())
         .arg(d.first)
         .arg(byteCountText(controllerLength), byteCountText(fileLength));
 }

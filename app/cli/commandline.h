@@ -1,7 +1,8 @@
 #pragma once
 
 #include "link/portinventory.h"
-#include "transfers.h"
+#include "config/imagediff.h"
+#include "link/transfer.h"
 
 #include <QByteArray>
 #include <QList>
@@ -42,16 +43,11 @@ enum ExitCode : int {
     Different = 6,
     Interrupted = 130,
 };
-int exitCodeFor(TransferOutcome outcome);
+int exitCodeFor(Outcome outcome);
 
-// How the Controller's image differs from a file's. Bytes past the end of the shorter one
-// count as differing.
-struct Difference {
-    qint64 differing = 0;
-    qint64 first = 0; // image byte number (from 1) of the first difference; 0 when identical
-};
-Difference compare(const QByteArray &controller, const QByteArray &file);
-QString describe(const Difference &d, qint64 controllerLength, qint64 fileLength);
+// How the Controller's image differs from a file's, counted as the verify after a Restore
+// counts (bytes past the end of the shorter one differ).
+QString describe(const ImageDiff &d, qint64 controllerLength, qint64 fileLength);
 
 // "42%  78336 bytes  960 B/s  1:53 left"; rate and time left once a quarter second has
 // passed with bytes moved.

@@ -1,6 +1,5 @@
 #include "cli/platform.h"
 
-#include <QSocketNotifier>
 #include <atomic>
 #include <cstdio>
 
@@ -10,31 +9,28 @@
 #include <windows.h>
 #else
 #include <csignal>
-#include <fcntl.h>
 #include <unistd.h>
 #endif
 
 namespace {
 
-std::atomic<bool> g_stop{false};
+std::atomic<StopToken *> g_stop{nullptr};
+std::atomic<bool> g_interrupted{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 #ifdef Q_OS_WIN
 BOOL WINAPI onConsoleEvent(DWORD) {
-    if (g_stop.exchange(true))
+    if (g_interrupted.exchange(true))
         return FALSE; // the second Ctrl-C ends the program at once
-    if (QCoreApplication *app = QCoreApplication::instance())
-        QMetaObject::invokeMethod(
-            app, [] {}, Qt::QueuedConnection);
+    if (StopToken *stop = g_stop.load())
+        stop->request();
     return TRUE;
 }
 #else
-int g_wake[2] = {-1, -1};
-
 void onInterrupt(int) {
-    g_stop.store(true);
-    const char byte = 0;
-    [[maybe_unused]] const ssize_t written = ::write(g_wake[1], &byte, 1);
+    g_interrupted.store(true);
+    if (StopToken *stop = g_stop.load())
+        stop->request();
 }
 #endif
 
@@ -97,23 +93,12 @@ bool CliPlatform::displayAvailable(const QStringList &args) {
 #endif
 }
 
-InterruptWatch::InterruptWatch() {
-    g_stop.store(false);
+InterruptWatch::InterruptWatch(StopToken &stop) {
+    g_interrupted.store(false);
+    g_stop.store(&stop);
 #ifdef Q_OS_WIN
     SetConsoleCtrlHandler(onConsoleEvent, TRUE);
 #else
-    if (::pipe(g_wake) == 0) {
-        for (const int fd : g_wake) {
-            ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
-            ::fcntl(fd, F_SETFD, FD_CLOEXEC);
-        }
-        notifier_ = new QSocketNotifier(g_wake[0], QSocketNotifier::Read, this);
-        connect(notifier_, &QSocketNotifier::activated, this, [] {
-            char drain[16];
-            while (::read(g_wake[0], drain, sizeof drain) > 0) {
-            }
-        });
-    }
     struct sigaction action = {};
     action.sa_handler = onInterrupt;
     sigemptyset(&action.sa_mask);
@@ -129,15 +114,6 @@ InterruptWatch::~InterruptWatch() {
 #else
     ::signal(SIGINT, SIG_DFL);
     ::signal(SIGTERM, SIG_DFL);
-    delete notifier_;
-    for (int &fd : g_wake) {
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-    }
 #endif
-}
-
-bool InterruptWatch::requested() const {
-    return g_stop.load();
+    g_stop.store(nullptr);
 }

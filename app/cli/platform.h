@@ -1,10 +1,10 @@
 #pragma once
 
-#include <QObject>
+#include "link/stoptoken.h"
+
 #include <QString>
 #include <QStringList>
 
-class QSocketNotifier;
 
 // What the command line needs of the system: its standard streams, and a stop request from
 // Ctrl-C, SIGINT or SIGTERM.
@@ -22,17 +22,13 @@ void writeErr(const QString &text);
 
 } // namespace CliPlatform
 
-// Turns the interrupt signals into a stop request while it lives. The request is a flag the
-// handler sets; the handler also wakes the event loop so that a transfer asleep in a wait
-// notices at once. A second interrupt ends the program the system's way.
-class InterruptWatch : public QObject {
-    Q_OBJECT
+// Turns the interrupt signals into a stop request on the token while it lives: the handler
+// only requests the stop, which wakes a job asleep in a wait at once. A second interrupt ends
+// the program the system's way.
+class InterruptWatch {
 public:
-    InterruptWatch();
-    ~InterruptWatch() override;
-
-    bool requested() const;
-
-private:
-    QSocketNotifier *notifier_ = nullptr;
+    explicit InterruptWatch(StopToken &stop);
+    ~InterruptWatch();
+    InterruptWatch(const InterruptWatch &) = delete;
+    InterruptWatch &operator=(const InterruptWatch &) = delete;
 };

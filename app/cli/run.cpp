@@ -2,11 +2,12 @@
 
 #include "cli/commandline.h"
 #include "cli/platform.h"
-#include "eventloopclock.h"
 #include "config/filecommands.h"
-#include "link/qtserialport.h"
 #include "config/settings.h"
-#include "transfers.h"
+#include "link/portmap.h"
+#include "link/qtserialport.h"
+#include "link/transfer.h"
+#include "link/transfertexts.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -18,14 +19,14 @@ namespace Cli {
 
 namespace {
 
-// The window's boxes, status line and progress bar as lines on standard error.
-class ConsoleUi : public TransferUi, public FileUi {
+// What a job and the file steps report, as lines on standard error: status lines, and the
+// progress of a transfer as a meter.
+class Console : public TransferObserver {
 public:
-    ConsoleUi(const Options &options, const InterruptWatch &interrupt)
-        : options_(options), interrupt_(interrupt),
-          meter_(options.quiet                     ? ProgressMeter::Style::Silent
-                 : CliPlatform::stderrIsTerminal() ? ProgressMeter::Style::Terminal
-                                                   : ProgressMeter::Style::Lines) {
+    explicit Console(bool quiet)
+        : quiet_(quiet), meter_(quiet                               ? ProgressMeter::Style::Silent
+                                : CliPlatform::stderrIsTerminal() ? ProgressMeter::Style::Terminal
+                                                                  : ProgressMeter::Style::Lines) {
         clock_.start();
     }
 
@@ -33,33 +34,32 @@ public:
     void showProgress(bool on) {
         progressOn_ = on;
         if (!on)
-            closeLine();
+            endMeter();
     }
     void note(const QString &text) {
-        if (!options_.quiet)
+        if (!quiet_)
             say(text);
     }
+    // A line of its own, below a progress line being redrawn, which carries on under it.
     void say(const QString &text) { CliPlatform::writeErr(meter_.line(text)); }
+    void box(const QString &title, const QString &text) { say(title + QStringLiteral(": ") + text); }
 
-    void setStatus(const QString &text) override {
-        // The idle text ends every command and says nothing here.
-        if (text == texts::kIdle || text == status_)
-            return;
-        status_ = text;
-        note(text);
+    void status(const QString &text) override {
+        if (text != status_)
+            note(status_ = text);
     }
-    void setProgressMin(qint64 value) override { min_ = value; }
-    void setProgressMax(qint64 value) override {
-        if (progressOn_)
-            meter_.range(min_, value, clock_.nsecsElapsed());
+    void progressRange(qint64 min, qint64 max) override {
+        min_ = min;
         moved_ = false;
+        if (progressOn_)
+            meter_.range(min, max, clock_.nsecsElapsed());
     }
-    void setProgressValue(qint64 value) override {
+    void progress(qint64 value) override {
         if (!progressOn_)
             return;
-        // Back to 0 after it moved: the data phase has ended.
-        if (value == 0 && moved_) {
-            closeLine();
+        // Back to the start after it moved: the data phase has ended.
+        if (value == min_ && moved_) {
+            endMeter();
             return;
         }
         moved_ = moved_ || value > min_;
@@ -67,30 +67,15 @@ public:
         if (!text.isEmpty())
             CliPlatform::writeErr(text);
     }
-    void setConfigStatus(const QString &) override {}
-    void setFileStatus(const QString &) override {}
-    void SetIdleState() override {}
-    void SetBusyState() override {}
-    void showWarning(const QString &title, const QString &text) override {
-        say(title + QStringLiteral(": ") + text);
-    }
-
-    qint16 GetSelectedPort() override { return options_.port; }
-    bool stopRequested() override { return interrupt_.requested(); }
-
-    QString askSaveFileName(const QString &, const QString &) override { return {}; }
-    QString askOpenFileName(const QString &, const QString &, QString *) override { return {}; }
-    void refresh() override {}
 
 private:
-    void closeLine() {
+    void endMeter() {
         const QString text = meter_.end();
         if (!text.isEmpty())
             CliPlatform::writeErr(text);
     }
 
-    const Options &options_;
-    const InterruptWatch &interrupt_;
+    bool quiet_;
     ProgressMeter meter_;
     QElapsedTimer clock_;
     QString status_;
@@ -99,38 +84,40 @@ private:
     bool moved_ = false;
 };
 
-const QString kErrorTitle = QStringLiteral("ERROR Message");
-
 // As the window words a file that cannot be used.
-int fileFailure(ConsoleUi &ui, const char *what, const QString &path, const QString &why) {
-    ui.showWarning(kErrorTitle, FileCommands::failureText(what, path, why));
+int fileFailure(Console &console, const char *what, const QString &path, const QString &why) {
+    console.box(texts::kErrorTitle, FileCommands::failureText(what, path, why));
     return FileFailed;
 }
 
-const char *generationName(qint16 type) {
-    return type == 1 ? "first generation" : "second generation";
+const char *generationName(Generation generation) {
+    return generation == Generation::First ? "first generation" : "second generation";
 }
 
 int runTransfer(const Options &o) {
-    InterruptWatch interrupt;
-    ConsoleUi ui(o, interrupt);
+    StopToken stop;
+    const InterruptWatch interrupt(stop);
+    Console console(o.quiet);
 
-    ConfigImage image;   // what the file holds (restore, verify) or receives (backup)
-    ConfigImage scratch; // verify's Backup: never written anywhere
-    FileCommands files(image, ui);
+    JobSpec spec;
+    spec.kind = o.command == Command::Backup    ? JobSpec::Kind::Backup
+                : o.command == Command::Restore ? JobSpec::Kind::Restore
+                                                : JobSpec::Kind::Verify;
+    spec.commandLineAdvice = true;
     QString error;
-
     if (o.command == Command::Backup) {
         // Refused before the Controller is touched, not after a three-minute upload.
         if (QFileInfo::exists(o.file) && !o.force)
-            return fileFailure(ui, "save", o.file,
+            return fileFailure(console, "save", o.file,
                                QStringLiteral("the file exists (--force replaces it)"));
         QSaveFile probe(o.file);
         if (!probe.open(QIODevice::WriteOnly))
-            return fileFailure(ui, "save", o.file, probe.errorString());
+            return fileFailure(console, "save", o.file, probe.errorString());
         probe.cancelWriting();
-    } else if (!files.openFrom(o.file, &error)) {
-        return fileFailure(ui, "open", o.file, error);
+    } else if (std::optional<Image> read = FileCommands::readImage(o.file, console, &error)) {
+        spec.image = std::move(*read);
+    } else {
+        return fileFailure(console, "open", o.file, error);
     }
 
     // The port map as the window reads it; --device overrides it.
@@ -141,63 +128,58 @@ int runTransfer(const Options &o) {
     }
     if (!o.device.isEmpty())
         map.setDirectDevice(o.device);
-    QtCommControl port(map);
-    EventLoopClock clock;
-    ConfigImage &target = o.command == Command::Verify ? scratch : image;
-    Transfers transfers(port, clock, ui, target);
-    transfers.setFace(texts::Face::CommandLine);
+    spec.port = {o.port, map.deviceFor(o.port)};
 
     // An interrupt while the file was read must not let a single byte go out.
-    if (!interrupt.requested()) {
-        ui.showProgress(true);
-        if (o.command == Command::Restore)
-            transfers.mnuRestore_Click();
-        else
-            transfers.mnuBackup_Click();
-        ui.showProgress(false);
+    JobResult result;
+    result.outcome = Outcome::Stopped;
+    if (!stop.requested()) {
+        QtSerialPort port;
+        SteadyClock clock;
+        console.showProgress(true);
+        result = runJob(spec, port, clock, stop, console);
+        console.showProgress(false);
     }
-    if (port.portOpen())
-        port.setPortOpen(false);
+    if (result.hasBox())
+        console.box(result.boxTitle, result.boxText);
 
-    // An interrupt that came after the last byte still keeps the file from being written; one
-    // that a blocked write kept waiting still ends as an interrupt.
-    int code = interrupt.requested() ? int(Interrupted) : exitCodeFor(transfers.lastOutcome());
+    // An interrupt that came after the last byte still keeps the file from being written.
+    const int code = stop.requested() ? int(Interrupted) : exitCodeFor(result.outcome);
     if (code == Interrupted)
-        ui.say(o.command == Command::Restore
-                   ? QStringLiteral("Interrupted: the port is closed; the Controller may hold "
-                                    "an incomplete configuration")
-                   : QStringLiteral("Interrupted: the port is closed; nothing was written"));
+        console.say(o.command == Command::Restore
+                        ? QStringLiteral("Interrupted: the port is closed; the Controller may hold "
+                                         "an incomplete configuration")
+                        : QStringLiteral("Interrupted: the port is closed; nothing was written"));
     if (code != Success)
         return code;
-    const QString device = port.deviceName();
+    const QString device = result.device;
 
     switch (o.command) {
     case Command::Backup:
         // The file may have appeared while the image came in.
         if (QFileInfo::exists(o.file) && !o.force)
-            return fileFailure(ui, "save", o.file,
+            return fileFailure(console, "save", o.file,
                                QStringLiteral("the file exists (--force replaces it)"));
-        if (!files.saveTo(o.file, &error))
-            return fileFailure(ui, "save", o.file, error);
-        ui.note(QStringLiteral("Backup: %1 (%2) from the Controller on %3 saved to %4")
-                    .arg(byteCountText(FileCommands::savedLength(image)),
-                         QLatin1String(generationName(image.ControllerType)), device, o.file));
+        if (!FileCommands::writeImage(o.file, result.image, console, &error))
+            return fileFailure(console, "save", o.file, error);
+        console.note(QStringLiteral("Backup: %1 (%2) from the Controller on %3 saved to %4")
+                         .arg(byteCountText(FileCommands::savedLength(result.image)),
+                              QLatin1String(generationName(result.image.generation)), device,
+                              o.file));
         return Success;
     case Command::Restore:
-        ui.note(QStringLiteral("Restore: %1 from %2 written to the Controller on %3")
-                    .arg(byteCountText(image.ConfigLength), o.file, device));
+        console.note(QStringLiteral("Restore: %1 from %2 written to the Controller on %3")
+                         .arg(byteCountText(spec.image.length()), o.file, device));
         return Success;
     default: {
-        const qint32 held = scratch.heldLength();
-        const Difference d =
-            compare(scratch.ConfigData.mid(1, held), image.ConfigData.mid(1, image.ConfigLength));
-        if (d.differing == 0) {
-            ui.note(QStringLiteral("Verify: the Controller on %1 holds %2, identical (%3)")
-                        .arg(device, o.file, byteCountText(held)));
+        const qint64 held = result.image.length();
+        if (result.diff && result.diff->identical()) {
+            console.note(QStringLiteral("Verify: the Controller on %1 holds %2, identical (%3)")
+                             .arg(device, o.file, byteCountText(held)));
             return Success;
         }
-        ui.say(QStringLiteral("Verify: the Controller on %1 differs from %2: %3")
-                   .arg(device, o.file, describe(d, held, image.ConfigLength)));
+        console.say(QStringLiteral("Verify: the Controller on %1 differs from %2: %3")
+                        .arg(device, o.file, describe(*result.diff, held, spec.image.length())));
         return Different;
     }
     }

@@ -567,10 +567,6 @@ QString MainWindow::askOpenFileName(const QString &title, const QString &filter)
     return path;
 }
 
-void MainWindow::refresh() {
-    repaint();
-}
-
 // Both file dialogs open where the last file was chosen, in this run or an earlier one.
 QString MainWindow::startFolder() const {
     return !lastFolder_.isEmpty() && QDir(lastFolder_).exists() ? lastFolder_ : QString();

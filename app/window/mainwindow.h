@@ -72,9 +72,10 @@ protected:
 
 private:
     // FileView
-    void setStatus(const QString &text) override;
-    void setProgressRange(qint64 min, qint64 max) override;
-    void setProgressValue(qint64 value) override;
+    void status(const QString &text) override { setStatus(text); }
+    void progressRange(qint64 min, qint64 max) override { setProgressRange(min, max); }
+    void progress(qint64 value) override { setProgressValue(value); }
+    void copyStarts() override { repaint(); }
     void setConfigStatus(const QString &text) override;
     void setFilePath(const QString &path) override;
     void setIdleState() override;
@@ -82,7 +83,10 @@ private:
     void showWarning(const QString &title, const QString &text) override;
     QString askSaveFileName(const QString &title, const QString &filter) override;
     QString askOpenFileName(const QString &title, const QString &filter) override;
-    void refresh() override;
+
+    void setStatus(const QString &text);
+    void setProgressRange(qint64 min, qint64 max);
+    void setProgressValue(qint64 value);
 
     void buildMenus();
     void buildToolBar();
