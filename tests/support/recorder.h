@@ -43,9 +43,6 @@ public:
     void imageHeld(qint64 length) override { record("held:" + QString::number(length)); }
     void writing(bool on) override { record(on ? "writing:on" : "writing:off", false, {}, false); }
 
-    void setStatus(const QString &text) override { status(text); }
-    void setProgressRange(qint64 min, qint64 max) override { progressRange(min, max); }
-    void setProgressValue(qint64 v) override { progress(v); }
     void setConfigStatus(const QString &text) override {
         record("config:" + (configStatus = text));
     }
@@ -58,7 +55,7 @@ public:
     void setBusyState() override { busy = true, record(QStringLiteral("busy")); }
     QString askSaveFileName(const QString &, const QString &) override { return takeAnswer(); }
     QString askOpenFileName(const QString &, const QString &) override { return takeAnswer(); }
-    void refresh() override { record(QStringLiteral("refresh"), false, onRefresh); }
+    void copyStarts() override { record(QStringLiteral("refresh"), false, onRefresh); }
     void showWarning(const QString &title, const QString &text) override {
         warnings << title + QLatin1Char('|') + text;
         record(QStringLiteral("warning:") + warnings.last());
