@@ -30,8 +30,20 @@ if [ "${1:-}" = --guest ]; then
     # shellcheck disable=SC2154 source=/dev/null
     . "$rig_run/rig/guest.env"
     mount -t tmpfs tmpfs /run
-    mount -t tmpfs tmpfs /tmp
-    mount -t tmpfs tmpfs /var/tmp
+    # The checkout and the build folder may live under a folder that gets a tmpfs of its own
+    # (a CI runner's /tmp): they are carried over onto it.
+    src_root=$(cd "$(dirname "$0")/../.." && pwd)
+    for d in /tmp /var/tmp; do
+        keep=()
+        for p in "$src_root" "$rig_build"; do
+            case $p in "$d"/*) keep+=("$p") ;; esac
+        done
+        [ ${#keep[@]} -eq 0 ] || { mkdir -p "/run/keep$d" && mount --rbind "$d" "/run/keep$d"; }
+        mount -t tmpfs tmpfs "$d"
+        for p in "${keep[@]}"; do
+            mkdir -p "$p" && mount --rbind "/run/keep$p" "$p"
+        done
+    done
     [ ! -d /var/lib/xkb ] || mount -t tmpfs tmpfs /var/lib/xkb
     mkdir -p /dev/pts /dev/shm
     mount -t devpts devpts /dev/pts
