@@ -57,8 +57,8 @@ qint32 FileCommands::savedLength(const Image &image) {
 }
 
 // The old file, if any, is replaced only once every byte of the new one is safely on disk.
-bool FileCommands::writeImage(const QString &path, const Image &image,
-                              ProgressObserver &observer, QString *error) {
+bool FileCommands::writeImage(const QString &path, const Image &image, ProgressObserver &observer,
+                              QString *error) {
     const qint32 length = savedLength(image);
     if (length < 1) {
         *error = QStringLiteral("no configuration is held");
@@ -180,7 +180,7 @@ bool FileCommands::save() {
     const QString ccf = QStringLiteral("Controller Configuration Files (*.CCF) | *.CCF");
     const QString sav = QStringLiteral("Controller Configuration Files (*.SAV) | *.SAV");
     QString path = view_.askSaveFileName(QStringLiteral("Save Controller Configuration"),
-                                       second ? sav + QLatin1Char('|') + ccf : ccf);
+                                         second ? sav + QLatin1Char('|') + ccf : ccf);
     bool saved = false;
     if (!path.isEmpty()) {
         if (!QFileInfo(path).fileName().contains(QLatin1Char('.')))

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/serialport.h"
 #include "link/portinventory.h"
+#include "link/serialport.h"
 #include "link/transfertexts.h"
 
 #include <QString>

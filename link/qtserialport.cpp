@@ -11,6 +11,7 @@
 #ifdef Q_OS_UNIX
 #include <poll.h>
 #include <sys/file.h>
+#include <unistd.h>
 #endif
 
 namespace {
@@ -171,6 +172,7 @@ void QtSerialPort::closePort() {
     ::flock(int(port_.handle()), LOCK_UN); // a copy of the descriptor must not keep it
 #endif
     port_.close();
+    rx_.clear();
 }
 
 void QtSerialPort::close(bool dropUnsent) {
@@ -226,6 +228,7 @@ bool QtSerialPort::open(const QString &device, const LineSettings &line, FlowCon
     // Bytes that came in before this opening belong to no transfer: Qt's buffer and the
     // system's input queue both start empty.
     port_.clear(QSerialPort::Input);
+    rx_.clear();
     applyFlowControlAndLines(flow);
     if (!port_.isOpen()) {
         openError_ = lostReason_;
@@ -285,44 +288,75 @@ bool QtSerialPort::waitReady(bool forWriting, qint64 timeoutNs) {
 #endif
 }
 
-void QtSerialPort::pull() {
+bool QtSerialPort::pull(bool signalled) {
+    if (!port_.isOpen())
+        return false;
 #ifdef Q_OS_UNIX
-    // Reads what the device holds; a hung-up device reports its error here and closes.
-    if (port_.isOpen())
-        port_.waitForReadyRead(0);
+    // The device is read here and nowhere else: with no event loop in this thread, Qt never
+    // reads it by itself. A hung-up device reports its error here and closes the port.
+    const qsizetype room = kInBufferSize - rx_.size();
+    if (room <= 0)
+        return false;
+    const qsizetype had = rx_.size();
+    rx_.resize(had + room);
+    ssize_t got = -1;
+    while ((got = ::read(int(port_.handle()), rx_.data() + had, size_t(room))) < 0 &&
+           errno == EINTR) {
+    }
+    const int error = errno;
+    rx_.resize(had + qMax<qsizetype>(0, got));
+    if (got > 0)
+        return true;
+    // A terminal with nothing to read returns nothing; after the device signalled, nothing
+    // means it has hung up.
+    if ((got == 0 && signalled) || (got < 0 && error != EAGAIN && error != EWOULDBLOCK)) {
+        lostReason_ = got == 0 ? QStringLiteral("the device has hung up") : qt_error_string(error);
+        closePort();
+    }
+    return false;
+#else
+    Q_UNUSED(signalled);
+    return port_.waitForReadyRead(0);
 #endif
 }
 
 qint64 QtSerialPort::bytesWaiting() {
-    if (!port_.isOpen())
-        return 0;
     // What was taken from the device already is counted without asking the system again.
-    if (port_.bytesAvailable() == 0)
+    if (waiting() == 0)
         pull();
-    return port_.isOpen() ? port_.bytesAvailable() : 0;
+    return port_.isOpen() ? waiting() : 0;
+}
+
+qint64 QtSerialPort::waiting() const {
+#ifdef Q_OS_UNIX
+    return rx_.size();
+#else
+    return port_.bytesAvailable();
+#endif
 }
 
 QByteArray QtSerialPort::read(qint64 max) {
     if (!port_.isOpen() || max <= 0)
         return {};
+#ifdef Q_OS_UNIX
+    const qsizetype n = qsizetype(qMin<qint64>(max, rx_.size()));
+    QByteArray out = rx_.left(n);
+    rx_.remove(0, n);
+    return out;
+#else
     return port_.read(qMin(max, port_.bytesAvailable()));
+#endif
 }
 
 void QtSerialPort::waitForBytes(qint64 timeoutNs) {
-#ifdef Q_OS_UNIX
     if (waitReady(false, timeoutNs))
-        pull();
-#else
-    waitReady(false, timeoutNs);
-#endif
+        pull(true);
 }
 
 void QtSerialPort::gatherInput() {
     // A device read hands over one system buffer (a few KiB) at a time: take several.
     // Bounded, as a device that keeps up with the reads would never run dry.
-    for (int i = 0; i < 16 && port_.isOpen() && port_.bytesAvailable() < kInBufferSize; ++i) {
-        if (!port_.waitForReadyRead(0))
-            break;
+    for (int i = 0; i < 16 && waiting() < kInBufferSize && pull(); ++i) {
     }
 }
 

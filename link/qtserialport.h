@@ -58,11 +58,15 @@ private:
     // Sleeps until the device is ready to read (or write) or the timeout passes; false when
     // it did not turn ready.
     bool waitReady(bool forWriting, qint64 timeoutNs);
-    void pull(); // moves what the system holds into the receive buffer, without waiting
+    // Moves what the system holds into the receive buffer, without waiting; false when nothing
+    // came. `signalled`: the device has just reported itself ready.
+    bool pull(bool signalled = false);
+    qint64 waiting() const; // bytes in the receive buffer
     void queueOnLine(qint64 count);
     double queuedOnLine(); // bytes handed to the system that the line has not carried yet
 
     QSerialPort port_;
+    QByteArray rx_; // received and not read yet (Unix: read from the device directly)
     LineSettings line_;
     int stallLimitMs_ = 4000;
     QString openError_;

@@ -27,8 +27,8 @@ struct LineSettings {
     QSerialPort::StopBits stopBits = QSerialPort::OneStop;
 
     static std::optional<LineSettings> parse(const QString &text);
-    QString text() const;            // "57600,N,8,1"
-    double bytesPerSecond() const;   // what the line carries at most
+    QString text() const;          // "57600,N,8,1"
+    double bytesPerSecond() const; // what the line carries at most
 };
 
 enum class FlowControl { None, RtsCts };

@@ -1,7 +1,7 @@
 #include "link/transfer.h"
 
-#include "link/openadvice.h"
 #include "config/snapshotfile.h"
+#include "link/openadvice.h"
 #include "link/transfertexts.h"
 
 #include <QDir>
@@ -400,8 +400,8 @@ JobResult backupInto(const JobSpec &spec, SerialPort &port, Clock &clock, const 
     return Exchange(spec, port, clock, stop, observer).backup();
 }
 
-JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock,
-                         const StopToken &stop, TransferObserver &observer) {
+JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
+                         TransferObserver &observer) {
     WithoutImage quiet(observer);
     QString snapshotPath;
     // With nothing to send there is nothing to keep or to check.
@@ -465,8 +465,7 @@ void applyToHeld(HeldImage &held, JobSpec::Kind kind, const JobResult &result) {
     case JobSpec::Kind::Backup:
         if (result.held == HeldEffect::Kept)
             return;
-        static_cast<Image &>(held) =
-            result.held == HeldEffect::Replaced ? result.image : Image();
+        static_cast<Image &>(held) = result.held == HeldEffect::Replaced ? result.image : Image();
         held.unsavedBackup = result.held == HeldEffect::Replaced;
         return;
     case JobSpec::Kind::Restore:

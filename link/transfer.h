@@ -65,10 +65,10 @@ struct JobResult {
     Outcome outcome = Outcome::Succeeded;
     QString boxTitle, boxText; // the box to show; no text: none
     HeldEffect held = HeldEffect::Kept;
-    Image image;          // Backup: what was read; Verify: what the controller holds
+    Image image;           // Backup: what was read; Verify: what the controller holds
     qint64 bytesMoved = 0; // image bytes read or written by the last exchange
-    QString device;       // the device opened
-    QString snapshotPath; // Restore: the snapshot written; empty: none
+    QString device;        // the device opened
+    QString snapshotPath;  // Restore: the snapshot written; empty: none
     bool verified = false;
     std::optional<ImageDiff> diff; // Verify: how the controller's image differs
 

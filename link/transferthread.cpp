@@ -33,8 +33,7 @@ private:
 };
 
 TransferThread::TransferThread(QObject *parent)
-    : QObject(parent), factory_([] { return std::make_unique<QtSerialPort>(); }) {
-}
+    : QObject(parent), factory_([] { return std::make_unique<QtSerialPort>(); }) {}
 
 TransferThread::~TransferThread() {
     if (!thread_)

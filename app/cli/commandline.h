@@ -1,7 +1,7 @@
 #pragma once
 
-#include "link/portinventory.h"
 #include "config/imagediff.h"
+#include "link/portinventory.h"
 #include "link/transfer.h"
 
 #include <QByteArray>

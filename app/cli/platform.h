@@ -5,7 +5,6 @@
 #include <QString>
 #include <QStringList>
 
-
 // What the command line needs of the system: its standard streams, and a stop request from
 // Ctrl-C, SIGINT or SIGTERM.
 namespace CliPlatform {

@@ -24,7 +24,7 @@ namespace {
 class Console : public TransferObserver {
 public:
     explicit Console(bool quiet)
-        : quiet_(quiet), meter_(quiet                               ? ProgressMeter::Style::Silent
+        : quiet_(quiet), meter_(quiet                             ? ProgressMeter::Style::Silent
                                 : CliPlatform::stderrIsTerminal() ? ProgressMeter::Style::Terminal
                                                                   : ProgressMeter::Style::Lines) {
         clock_.start();
@@ -42,7 +42,9 @@ public:
     }
     // A line of its own, below a progress line being redrawn, which carries on under it.
     void say(const QString &text) { CliPlatform::writeErr(meter_.line(text)); }
-    void box(const QString &title, const QString &text) { say(title + QStringLiteral(": ") + text); }
+    void box(const QString &title, const QString &text) {
+        say(title + QStringLiteral(": ") + text);
+    }
 
     void status(const QString &text) override {
         if (text != status_)

@@ -52,12 +52,14 @@ AboutDialog::AboutDialog(QWidget *owner) : QDialog(owner) {
 
     QLabel *productLabel = label("productLabel", QStringLiteral("Stowline"), 360, 1080, 1695, 255);
     QLabel *versionLabel = label("versionLabel", QString(), 720, 1320, 1095, 225);
-    QLabel *makerLabel = label("makerLabel", QStringLiteral("Vellmore"), 2400, 1080, 2175, 255, centred);
-    QLabel *streetLabel = label("streetLabel", QStringLiteral("14 Quarry Lane"), 2400, 1320, 2175, 255, centred);
-    QLabel *townLabel =
-        label("townLabel", QStringLiteral("Ashby AB1 2CD, Norland"), 2400, 1560, 2175, 255, centred);
-    QLabel *phoneLabel =
-        label("phoneLabel", QStringLiteral("Tel. +00 123 456 7890"), 2280, 1800, 2415, 255, centred);
+    QLabel *makerLabel =
+        label("makerLabel", QStringLiteral("Vellmore"), 2400, 1080, 2175, 255, centred);
+    QLabel *streetLabel =
+        label("streetLabel", QStringLiteral("14 Quarry Lane"), 2400, 1320, 2175, 255, centred);
+    QLabel *townLabel = label("townLabel", QStringLiteral("Ashby AB1 2CD, Norland"), 2400, 1560,
+                              2175, 255, centred);
+    QLabel *phoneLabel = label("phoneLabel", QStringLiteral("Tel. +00 123 456 7890"), 2280, 1800,
+                               2415, 255, centred);
     QLabel *webLabel =
         label("webLabel", QStringLiteral("www.vellmore.example"), 2280, 2040, 2415, 255, centred);
 
@@ -68,8 +70,9 @@ AboutDialog::AboutDialog(QWidget *owner) : QDialog(owner) {
     line->setFrameShadow(QFrame::Sunken);
     line->setGeometry(twips(225), twips(2430) - 1, twips(4560) - twips(225), 3);
 
-    QLabel *disclaimerLabel = label("disclaimerLabel", QStringLiteral("Provided as is, without any warranty."),
-                          255, 2625, 2190, 825, Qt::AlignLeft | Qt::AlignTop);
+    QLabel *disclaimerLabel =
+        label("disclaimerLabel", QStringLiteral("Provided as is, without any warranty."), 255, 2625,
+              2190, 825, Qt::AlignLeft | Qt::AlignTop);
     disclaimerLabel->setWordWrap(true);
     QFont small = disclaimerLabel->font();
     small.setPointSizeF(small.pointSizeF() * 0.85);

@@ -2,7 +2,6 @@
 
 #include <QDialog>
 
-
 // "Version 1.2.3": each part in plain decimal digits.
 QString versionText(int major, int minor, int revision);
 
@@ -11,5 +10,4 @@ class AboutDialog : public QDialog {
 
 public:
     explicit AboutDialog(QWidget *owner);
-
 };

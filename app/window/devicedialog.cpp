@@ -70,8 +70,8 @@ DeviceDialog::DeviceDialog(int port, const PortMap &map, PortInventory inventory
     portList_->setRootIsDecorated(false);
     portList_->setAllColumnsShowFocus(true);
     portList_->setHeaderLabels({QStringLiteral("Device"), QStringLiteral("Description"),
-                               QStringLiteral("Manufacturer"), QStringLiteral("Serial number"),
-                               QStringLiteral("VID:PID"), QStringLiteral("Stable link")});
+                                QStringLiteral("Manufacturer"), QStringLiteral("Serial number"),
+                                QStringLiteral("VID:PID"), QStringLiteral("Stable link")});
     portList_->setAccessibleName(QStringLiteral("Serial ports present now"));
 
     refreshButton_ = new QPushButton(QStringLiteral("&Refresh"), this);
@@ -100,15 +100,15 @@ DeviceDialog::DeviceDialog(int port, const PortMap &map, PortInventory inventory
 
     if (environmentDecides()) {
         note_->setText(QStringLiteral("STOWLINE_COM%1 is set, so the environment decides which "
-                                        "device Com %1 opens: %2. Nothing chosen here is stored.")
-                             .arg(port)
-                             .arg(fromEnvironment_));
+                                      "device Com %1 opens: %2. Nothing chosen here is stored.")
+                           .arg(port)
+                           .arg(fromEnvironment_));
         deviceEdit_->setText(fromEnvironment_);
         deviceEdit_->setReadOnly(true);
         buttons_->setStandardButtons(QDialogButtonBox::Close);
     } else {
         note_->setText(QStringLiteral("Pick the port the controller is on, or type the path of "
-                                        "its device. Leave the field empty to use the default."));
+                                      "its device. Leave the field empty to use the default."));
         deviceEdit_->setText(stored_);
         buttons_->setStandardButtons(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
     }
@@ -131,7 +131,7 @@ void DeviceDialog::refresh() {
     for (const SerialPortEntry &port : ports) {
         auto *row =
             new QTreeWidgetItem(portList_, {port.device, port.description, port.manufacturer,
-                                           port.serialNumber, port.vidPid(), port.byIdPath});
+                                            port.serialNumber, port.vidPid(), port.byIdPath});
         row->setData(DeviceColumn, Qt::UserRole, port.stableDevice());
     }
     // A stored device the list lacks stays in view, marked when nothing is there now (the

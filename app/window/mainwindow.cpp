@@ -134,8 +134,8 @@ void MainWindow::buildMenus() {
     settingsMenu_->addSeparator();
     verifyAction_ =
         item(settingsMenu_, "verifyAfterRestoreAction", QStringLiteral("&Verify after Restore"));
-    backupFirstAction_ = item(settingsMenu_, "backupBeforeRestoreAction",
-                              QStringLiteral("Back up before &Restore"));
+    backupFirstAction_ =
+        item(settingsMenu_, "backupBeforeRestoreAction", QStringLiteral("Back up before &Restore"));
     for (QAction *check : {verifyAction_, backupFirstAction_})
         check->setCheckable(true);
 
@@ -176,8 +176,7 @@ void MainWindow::buildToolBar() {
         {"Open", "Open Controller Configuration from file", &openButton_, &MainWindow::open},
         {"Save", "Save Controller Configuration to file", &saveButton_, nullptr},
         {nullptr, nullptr, nullptr, nullptr},
-        {"Backup", "Backup Configuration from the Controller", &backupButton_,
-         &MainWindow::backup},
+        {"Backup", "Backup Configuration from the Controller", &backupButton_, &MainWindow::backup},
         {"Restore", "Restore Configuration to the Controller", &restoreButton_,
          &MainWindow::restore},
         {"Stop", "Stop the transfer with the Controller", &stopButton_, &MainWindow::stop},
@@ -322,8 +321,7 @@ void MainWindow::closeEvent(QCloseEvent *event) {
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent *event) {
-    if (!transferRunning() && openAction_->isEnabled() &&
-        !droppedFile(event->mimeData()).isEmpty())
+    if (!transferRunning() && openAction_->isEnabled() && !droppedFile(event->mimeData()).isEmpty())
         event->acceptProposedAction();
 }
 
@@ -381,8 +379,8 @@ void MainWindow::transferFinished(const JobResult &result) {
     }
     setIdleState();
     if (running_ == JobSpec::Kind::Restore)
-        setStatus(texts::restoreEndStatus(result.verified,
-                                          QFileInfo(result.snapshotPath).fileName()));
+        setStatus(
+            texts::restoreEndStatus(result.verified, QFileInfo(result.snapshotPath).fileName()));
     aboutAction_->setEnabled(true);
     chooseDeviceAction_->setEnabled(true);
     emit transferEnded();
