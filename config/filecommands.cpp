@@ -1,6 +1,7 @@
 #include "config/filecommands.h"
 
 #include "config/configfile.h"
+#include "config/texts.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -11,12 +12,10 @@
 
 namespace {
 
-const QString kErrorTitle = QStringLiteral("ERROR Message");
-
 // As every failure box: the status line is back to idle before the box shows.
 void reportFailure(FileView &view, const char *what, const QString &path, const QString &error) {
-    view.status(QStringLiteral("Waiting for Command"));
-    view.showWarning(kErrorTitle, FileCommands::failureText(what, path, error));
+    view.status(texts::kIdle);
+    view.showWarning(texts::kErrorTitle, FileCommands::failureText(what, path, error));
 }
 
 ConfigFile::Progress progressTo(ProgressObserver &observer) {

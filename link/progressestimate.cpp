@@ -12,11 +12,15 @@ void ProgressEstimate::reset(qint64 nowNs, qint64 min, qint64 max) {
     moved_ = false;
 }
 
-int ProgressEstimate::percent(qint64 value) const {
-    const qint64 span = max_ - min_;
+int percentOf(qint64 value, qint64 min, qint64 max) {
+    const qint64 span = max - min;
     if (span <= 0)
-        return value > min_ ? 100 : 0;
-    return int(qBound(qint64(0), (value - min_) * 100 / span, qint64(100)));
+        return value > min ? 100 : 0;
+    return int(qBound(qint64(0), value - min, span) * 100 / span);
+}
+
+int ProgressEstimate::percent(qint64 value) const {
+    return percentOf(value, min_, max_);
 }
 
 QString ProgressEstimate::text(qint64 nowNs, qint64 value) {

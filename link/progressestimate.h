@@ -22,5 +22,9 @@ private:
     bool moved_ = false;
 };
 
+// How far value is from min to max, in whole percent from 0 to 100; an empty range is 100 once
+// the value has passed its start.
+int percentOf(qint64 value, qint64 min, qint64 max);
+
 // Whole seconds as "m:ss", or "h:mm:ss" from an hour on.
 QString durationText(qint64 seconds);

@@ -1,12 +1,12 @@
 #pragma once
 
+#include "config/texts.h"
+
 #include <QString>
 #include <QStringList>
 
 // Every text the transfers show, in one place.
 namespace texts {
-inline const QString kIdle = QStringLiteral("Waiting for Command");
-inline const QString kErrorTitle = QStringLiteral("ERROR Message");
 inline const QString kNoResponse =
     QStringLiteral("Error : Controller Failed to respond, Check Communications");
 inline const QString kBadChecksum = QStringLiteral("Error : Bad Checksum");
@@ -21,7 +21,6 @@ inline const QString kValidating = QStringLiteral("Validating Checksum");
 inline const QString kHandshaking = QStringLiteral("Handshaking with Controller");
 inline const QString kInitiatingBackup = QStringLiteral("Initiating Backup with Controller");
 inline const QString kInitiatingRestore = QStringLiteral("Initiating Restore with Controller");
-inline const QString kEmpty = QStringLiteral("Empty");
 
 inline QString uploading(qint64 n) {
     return QStringLiteral("Uploading Controller Configuration (%1 bytes)").arg(n);

@@ -1,6 +1,7 @@
 #include "cli/commandline.h"
 
 #include "config/imagediff.h"
+#include "link/progressestimate.h"
 
 #include <QFileInfo>
 #include <QJsonArray>
@@ -31,15 +32,6 @@ const Word *findWord(const QString &arg) {
 Options failed(Options o, const QString &why) {
     o.error = why;
     return o;
-}
-
-QString duration(qint64 seconds) {
-    if (seconds >= 3600)
-        return QStringLiteral("%1:%2:%3")
-            .arg(seconds / 3600)
-            .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
-            .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1:%2").arg(seconds / 60).arg(seconds % 60, 2, 10, QLatin1Char('0'));
 }
 
 QString rateText(double bytesPerSecond) {
@@ -211,19 +203,18 @@ QString describe(const ImageDiff &d, qint64 controllerLength, qint64 fileLength)
 QString progressText(qint64 value, qint64 min, qint64 max, qint64 elapsedNs) {
     const qint64 span = max - min;
     const qint64 done = qBound<qint64>(0, value - min, qMax<qint64>(span, 0));
-    const qint64 percent = span > 0 ? done * 100 / span : 0;
-    QString text = QStringLiteral("%1%  %2").arg(percent, 3).arg(byteCountText(done));
+    QString text =
+        QStringLiteral("%1%  %2").arg(percentOf(value, min, max), 3).arg(byteCountText(done));
     if (elapsedNs >= 250'000'000 && done > 0) {
         const double rate = double(done) * 1e9 / double(elapsedNs);
         text += QStringLiteral("  ") + rateText(rate) + QStringLiteral("  ") +
-                duration(qint64(double(span - done) / rate + 0.5)) + QStringLiteral(" left");
+                durationText(qint64(double(span - done) / rate + 0.5)) + QStringLiteral(" left");
     }
     return text;
 }
 
 int ProgressMeter::percent(qint64 value) const {
-    const qint64 span = max_ - min_;
-    return span > 0 ? int(qBound<qint64>(0, value - min_, span) * 100 / span) : 0;
+    return percentOf(value, min_, max_);
 }
 
 void ProgressMeter::range(qint64 min, qint64 max, qint64 nowNs) {
