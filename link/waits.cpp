@@ -49,10 +49,13 @@ WaitOutcome ByteWaits::countWait(qint64 target, int seconds, qint64 startNs, Pac
             return WaitOutcome::TimedOut;
         // Both sleeps end by the limit itself, never after it: a byte that comes just before
         // the limit is still counted.
-        if (pace == Pace::Trickle)
+        if (pace == Pace::Trickle) {
+            // That sleep watched no port: what came meanwhile is still the system's.
             clock_.sleepUntil(qMin(now + kNapNs, deadline + 1), stop_);
-        else
+            port_.gatherInput();
+        } else {
             port_.waitForBytes(deadline + 1 - now);
+        }
     }
 }
 

@@ -1,9 +1,10 @@
 // The window as a user meets it: what it shows, what it keeps between runs, its file dialogs,
 // file label and pictures, and the question before an unsaved backup is replaced.
-#include "artwork.h"
-#include "dialogs.h"
-#include "frmabout.h"
-#include "placement.h"
+#include "link/qtserialport.h"
+#include "window/artwork.h"
+#include "window/dialogs.h"
+#include "window/filelabel.h"
+#include "window/placement.h"
 #include "windowtest.h"
 
 #include <QFileDialog>
@@ -32,27 +33,33 @@ class MainWindowTest : public QObject {
     Q_OBJECT
 
     std::unique_ptr<ScriptedDialogs> dialogs_;
-    std::unique_ptr<frmMain> window_;
+    std::unique_ptr<MainWindow> window_;
     QTemporaryDir dir_;
 
     // A fresh window, loaded from the store as it stands.
-    frmMain &load() {
-        window_ = std::make_unique<frmMain>(dialogs_.get());
+    MainWindow &load() {
+        window_ = std::make_unique<MainWindow>(dialogs_.get());
         // The machine's own ports never show in these tests.
         window_->setPortInventory([] {
             return QList<SerialPortEntry>{{"/dev/ttyS2", "Test port", {}, {}, 0, 0, {}}};
         });
-        window_->Form_Load();
+        window_->load();
         window_->show();
         return *window_;
     }
-    // Holds `bytes` as a Backup (unsaved) or an Open leaves them.
-    static void hold(frmMain &w, const QByteArray &bytes, qint16 type, bool unsaved) {
-        w.image.ConfigData = QByteArray(1, '\0') + bytes;
-        w.image.ConfigLength = qint32(bytes.size());
-        w.image.ControllerType = type;
-        w.image.unsavedBackup = unsaved;
-        w.SetIdleState();
+    // Holds `bytes` as a Backup from a simulated controller leaves them, or as a drop of `file`.
+    bool hold(MainWindow &w, const QByteArray &bytes, const char *file = nullptr) {
+        if (file)
+            return writeAll(dir_.filePath(file), bytes) && dropFile(&w, dir_.filePath(file));
+        struct Controller : FakePort {
+            SimLink link;
+            explicit Controller(const QByteArray &bytes) : link(*this, {}, bytes) {}
+        };
+        auto *thread = w.findChild<TransferThread *>();
+        thread->setPortFactory([bytes] { return std::make_unique<Controller>(bytes); });
+        const bool ended = runToEnd(w, "backupAction");
+        thread->setPortFactory([] { return std::make_unique<QtSerialPort>(); });
+        return ended && heldImage(w) == bytes && w.image().unsavedBackup;
     }
 
 private slots:
@@ -81,55 +88,55 @@ private slots:
         const auto row = [](const char *name, const char *text, bool empty, bool held) {
             QTest::newRow(name) << name << QString::fromUtf8(text) << empty << held;
         };
-        row("frmMain", "Tessaline - Stowline", true, true);
-        row("mnuFile", "&File", true, true);
-        row("mnuOpen", "&Open", true, true);
-        row("mnuSave", "&Save", false, true);
-        row("mnuFileExit", "E&xit", true, true);
-        row("mnuActions", "&Actions", true, true);
-        row("mnuBackup", "&Backup", true, true);
-        row("mnuRestore", "&Restore", false, true);
-        row("mnuSettings", "&Settings", true, true);
-        row("mnuComPorts", "&Port", true, true);
-        row("mniCom3", "Com &3|/dev/ttyS2 — Test port", true, true);
-        row("mnuChooseDevice", "Choose &Device…", true, true);
-        row("mnuHelp", "&Help", true, true);
-        row("mnuHelpAbout", "&About ", true, true);
-        row("OpenButton", "Open|Open Controller Configuration from file", true, true);
-        row("SaveButton", "Save|Save Controller Configuration to file", false, true);
-        row("BackupButton", "Backup|Backup Configuration from the Controller", true, true);
-        row("RestoreButton", "Restore|Restore Configuration to the Controller", false, true);
-        row("StopButton", "Stop|Stop the transfer with the Controller", false, false);
-        row("mnuStop", "&Stop", false, false);
-        row("mnuOpenSnapshot", "Open &Snapshot…", true, true);
-        row("mnuVerifyAfterRestore", "&Verify after Restore", true, true);
-        row("mnuBackupBeforeRestore", "Back up before &Restore", true, true);
-        row("File", "File", true, true);
-        row("CntrlConfig", "Controller Configuration Buffer", true, true);
-        row("ConfigStatus", "Empty|3 bytes", true, true);
-        row("sbStatusBar", "Waiting for Command", true, true);
+        row("MainWindow", "Tessaline - Stowline", true, true);
+        row("fileMenu", "&File", true, true);
+        row("openAction", "&Open", true, true);
+        row("saveAction", "&Save", false, true);
+        row("exitAction", "E&xit", true, true);
+        row("actionsMenu", "&Actions", true, true);
+        row("backupAction", "&Backup", true, true);
+        row("restoreAction", "&Restore", false, true);
+        row("settingsMenu", "&Settings", true, true);
+        row("portMenu", "&Port", true, true);
+        row("port3Action", "Com &3|/dev/ttyS2 — Test port", true, true);
+        row("chooseDeviceAction", "Choose &Device…", true, true);
+        row("helpMenu", "&Help", true, true);
+        row("aboutAction", "&About ", true, true);
+        row("openButton", "Open|Open Controller Configuration from file", true, true);
+        row("saveButton", "Save|Save Controller Configuration to file", false, true);
+        row("backupButton", "Backup|Backup Configuration from the Controller", true, true);
+        row("restoreButton", "Restore|Restore Configuration to the Controller", false, true);
+        row("stopButton", "Stop|Stop the transfer with the Controller", false, false);
+        row("stopAction", "&Stop", false, false);
+        row("openSnapshotAction", "Open &Snapshot…", true, true);
+        row("verifyAfterRestoreAction", "&Verify after Restore", true, true);
+        row("backupBeforeRestoreAction", "Back up before &Restore", true, true);
+        row("fileBox", "File", true, true);
+        row("bufferBox", "Controller Configuration Buffer", true, true);
+        row("bufferLabel", "Empty|3 bytes", true, true);
+        row("statusLine", "Waiting for Command", true, true);
     }
     void whatTheUserSees() {
         QFETCH(QString, name);
         QFETCH(QString, text);
         QFETCH(bool, enabledEmpty);
         QFETCH(bool, enabledHeld);
-        frmMain &w = load();
-        QObject *object = name == "frmMain" ? &w : w.findChild<QObject *>(name);
+        MainWindow &w = load();
+        QObject *object = name == "MainWindow" ? &w : w.findChild<QObject *>(name);
         QVERIFY(object);
         QCOMPARE(object->property("enabled").toBool(), enabledEmpty);
-        QCOMPARE(shownText(object), text.section('|', 0, name == "ConfigStatus" ? 0 : 1));
+        QCOMPARE(shownText(object), text.section('|', 0, name == "bufferLabel" ? 0 : 1));
         QVERIFY(QTest::qWaitForWindowExposed(&w));
         QCOMPARE(w.height() - w.menuBar()->geometry().bottom() - 1, 213);
         QCOMPARE(w.width(), 390);
         QCOMPARE(w.minimumSize(), w.maximumSize());
-        QVERIFY(w.mnuOpen->shortcut().isEmpty());
+        QVERIFY(child(w, "openAction")->shortcut().isEmpty());
 
         QVERIFY(writeAll(dir_.filePath("held.CCF"), "abc"));
         dialogs_->fileAnswers << dir_.filePath("held.CCF");
-        w.mnuOpen->trigger();
+        child(w, "openAction")->trigger();
         QCOMPARE(object->property("enabled").toBool(), enabledHeld);
-        if (name == "ConfigStatus")
+        if (name == "bufferLabel")
             QCOMPARE(shownText(object), text.section('|', 1));
         checkIdle(w);
     }
@@ -170,21 +177,22 @@ private slots:
         const bool locked = QString::fromLatin1(QTest::currentDataTag()).startsWith("lock");
         QVERIFY(contents.isEmpty() || writeAll(path, contents));
         QVERIFY(!locked || QDir().mkpath(path + QStringLiteral(".lock")));
-        frmMain &w = load();
+        MainWindow &w = load();
+        const QList<QAction *> ports = child<QMenu>(w, "portMenu")->actions(); // Com 1 to 4 first
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(w.mniCom[i]->isChecked(), i + 1 == port);
-        QCOMPARE(w.GetSelectedPort(), qint16(port));
+            QCOMPARE(ports[i]->isChecked(), i + 1 == port);
+        QCOMPARE(w.selectedPort(), qint16(port));
         QCOMPARE(w.pos(), position);
         // Choosing a port marks it alone, also when chosen again.
         for (int round = 0; round < 2; ++round)
-            w.mniCom[1]->trigger();
+            child(w, "port2Action")->trigger();
         for (int i = 0; i < 4; ++i)
-            QCOMPARE(w.mniCom[i]->isChecked(), i == 1);
+            QCOMPARE(ports[i]->isChecked(), i == 1);
         const bool verify = contents.contains("VerifyAfterRestore=True");
-        QCOMPARE(w.mnuVerifyAfterRestore->isChecked(), verify);
-        QVERIFY(!w.mnuBackupBeforeRestore->isChecked());
-        w.mnuBackupBeforeRestore->trigger();
-        w.mnuFileExit->trigger();
+        QCOMPARE(child(w, "verifyAfterRestoreAction")->isChecked(), verify);
+        QVERIFY(!child(w, "backupBeforeRestoreAction")->isChecked());
+        child(w, "backupBeforeRestoreAction")->trigger();
+        child(w, "exitAction")->trigger();
         QVERIFY(!w.isVisible());
         QCOMPARE(dialogs_->asked, QStringList());
         window_.reset();
@@ -206,16 +214,16 @@ private slots:
     void fileDialogsRememberTheFolder() {
         const QString folder = dir_.filePath("sub");
         QVERIFY(QDir().mkpath(folder));
-        frmMain &w = load();
-        hold(w, randomBytes(1000), 2, true);
+        MainWindow &w = load();
+        QVERIFY(hold(w, randomBytes(1000), "held.SAV"));
         dialogs_->fileAnswers << folder + "/plain";
-        w.SaveButton->trigger();
+        child(w, "saveButton")->trigger();
         QCOMPARE(readAll(folder + "/plain.SAV"), heldImage(w));
         QCOMPARE(filterExtension(dialogs_->asked.first().section('|', 1)), QStringLiteral("SAV"));
-        w.mnuOpen->trigger(); // cancelled
+        child(w, "openAction")->trigger(); // cancelled
         QVERIFY(dialogs_->asked.last().endsWith(";;All files (*)"));
         w.close();
-        load().OpenButton->trigger();
+        child(load(), "openButton")->trigger();
         QCOMPARE(dialogs_->folders, QStringList({QString(), folder, folder}));
     }
 
@@ -258,24 +266,24 @@ private slots:
         QFETCH(QString, name);
         QFETCH(int, width);
         QFETCH(bool, elided);
-        frmMain &w = load();
+        MainWindow &w = load();
+        auto *label = child<FileLabel>(w, "fileLabel");
+        QCOMPARE(label->shownText(), QStringLiteral("None"));
+        QCOMPARE(label->toolTip(), QString());
         if (width)
-            w.FileStatus->setFixedWidth(width);
-        const QString path = QDir::tempPath() + "/" + QString(40, QLatin1Char('d')) + "/" +
-                             QString(40, QLatin1Char('e')) + "/" + name;
-        w.setFilePath(path);
-        QCOMPARE(w.FileStatus->text(), path.right(60));
-        QCOMPARE(w.FileStatus->accessibleName(), path.right(60));
-        QCOMPARE(w.FileStatus->toolTip(), QDir::toNativeSeparators(path));
-        const QString shown = w.FileStatus->shownText();
+            label->setFixedWidth(width);
+        const QString folder = dir_.filePath(QString(40, 'd') + "/" + QString(40, 'e'));
+        const QString path = folder + "/" + name;
+        QVERIFY(QDir().mkpath(folder) && writeAll(path, "x"));
+        w.openFile(path);
+        QCOMPARE(label->text(), path.right(60));
+        QCOMPARE(label->accessibleName(), path.right(60));
+        QCOMPARE(label->toolTip(), QDir::toNativeSeparators(path));
+        const QString shown = label->shownText();
         QCOMPARE(shown.startsWith(QChar(0x2026)), elided);
         if (name.size() < 20 || !elided)
             QVERIFY2(shown.endsWith(name), qPrintable(shown));
-        QVERIFY(w.FileStatus->fontMetrics().horizontalAdvance(shown) <=
-                w.FileStatus->contentsRect().width());
-        w.setFileStatus("None");
-        QCOMPARE(w.FileStatus->shownText(), QStringLiteral("None"));
-        QCOMPARE(w.FileStatus->toolTip(), QString());
+        QVERIFY(label->fontMetrics().horizontalAdvance(shown) <= label->contentsRect().width());
     }
 
     void titleBarReachable_data() {
@@ -336,18 +344,18 @@ private slots:
                             const char *answer, const char *saveTo, const char *asked) {
             QTest::newRow(tag) << command << fromController << answer << saveTo << asked;
         };
-        row("Exit, Yes, saved", "mnuFileExit", true, "Yes", "kept.CCF", "question save closed");
-        row("Exit, Yes, Save cancelled", "mnuFileExit", true, "Yes", "", "question save");
-        row("Exit, Cancel", "mnuFileExit", true, "Cancel", "", "question");
-        row("Open, Yes, saved", "OpenButton", true, "Yes", "kept", "question save open");
-        row("Open, No", "OpenButton", true, "No", "", "question open");
-        row("Open, Cancel", "OpenButton", true, "Cancel", "", "question");
+        row("Exit, Yes, saved", "exitAction", true, "Yes", "kept.CCF", "question save closed");
+        row("Exit, Yes, Save cancelled", "exitAction", true, "Yes", "", "question save");
+        row("Exit, Cancel", "exitAction", true, "Cancel", "", "question");
+        row("Open, Yes, saved", "openButton", true, "Yes", "kept", "question save open");
+        row("Open, No", "openButton", true, "No", "", "question open");
+        row("Open, Cancel", "openButton", true, "Cancel", "", "question");
         row("Drop, Yes, saved", "drop", true, "Yes", "kept", "question save");
         row("Drop, No", "drop", true, "No", "", "question");
         row("Drop, Cancel", "drop", true, "Cancel", "", "question");
-        row("Backup, No", "BackupButton", true, "No", "", "question warning");
-        row("Backup, Cancel", "BackupButton", true, "Cancel", "", "question");
-        row("Exit, opened image", "mnuFileExit", false, "Cancel", "", "closed");
+        row("Backup, No", "backupButton", true, "No", "", "question warning");
+        row("Backup, Cancel", "backupButton", true, "Cancel", "", "question");
+        row("Exit, opened image", "exitAction", false, "Cancel", "", "closed");
     }
     void unsavedBackupQuestion() {
         QFETCH(QString, command);
@@ -356,9 +364,9 @@ private slots:
         QFETCH(QString, saveTo);
         QFETCH(QString, asked);
         QTemporaryDir dir;
-        frmMain &w = load();
+        MainWindow &w = load();
         const QByteArray bytes = randomBytes(500, 7);
-        hold(w, bytes, 1, fromController);
+        QVERIFY(hold(w, bytes, fromController ? nullptr : "held.CCF"));
         const qsizetype answerIndex = QStringList({"Yes", "No", "Cancel"}).indexOf(answer);
         dialogs_->yesNoCancelAnswers << Dialogs::Answer(answerIndex);
         dialogs_->fileAnswers << (saveTo.isEmpty() ? QString() : dir.filePath(saveTo));
@@ -366,7 +374,7 @@ private slots:
         if (command == "drop")
             QVERIFY(writeAll(dropped, bytes.left(300)) && dropFile(&w, dropped));
         else
-            w.findChild<QAction *>(command)->trigger();
+            QVERIFY(runToEnd(w, qPrintable(command)));
 
         QStringList shown;
         for (const QString &line : dialogs_->asked)

@@ -1,16 +1,12 @@
 // The real window and serial port against the controller simulator over a pseudo-terminal:
 // what only a real port, real time or the real window can show. Protocol faults are the
 // engine tests' business.
-#include "frmdevice.h"
-#include "module1.h"
+#include "window/devicedialog.h"
 #include "windowtest.h"
 
 #include <QDialogButtonBox>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QRegularExpression>
-#include <QTimer>
-#include <QTreeWidget>
 #include <functional>
 
 namespace {
@@ -18,8 +14,8 @@ namespace {
 // Runs the Choose Device dialog through the given hands instead of a modal loop.
 class Chooser : public ScriptedDialogs {
 public:
-    std::function<bool(frmDevice &)> hands;
-    bool chooseDevice(frmDevice &dialog) override { return hands(dialog); }
+    std::function<bool(DeviceDialog &)> hands;
+    bool chooseDevice(DeviceDialog &dialog) override { return hands(dialog); }
 };
 
 } // namespace
@@ -84,30 +80,31 @@ private slots:
                                 << "--record-image=" + s.path("received.img")));
         const char *held = generation == 1 ? "held.CCF" : "held.SAV";
         QVERIFY(s.openImage(held, backup ? previous : image));
-        frmMain &w = *s.window;
-        w.mnuVerifyAfterRestore->setChecked(setting == "verify");
-        w.mnuBackupBeforeRestore->setChecked(setting == "snapshot");
+        MainWindow &w = *s.window;
+        child(w, "verifyAfterRestoreAction")->setChecked(setting == "verify");
+        child(w, "backupBeforeRestoreAction")->setChecked(setting == "snapshot");
         s.dialogs.asked.clear();
         const bool unanswered = QByteArray(QTest::currentDataTag()).endsWith("unanswered");
         s.dialogs.holdQuestions = unanswered;
-        if (unanswered)
-            QTimer::singleShot(0, &w, [&] { w.StopButton->trigger(); });
+        if (unanswered) // pressed once the Restore writes
+            connect(w.findChild<TransferThread *>(), &TransferThread::writing, &w,
+                    [&](bool on) { on ? child(w, "stopButton")->trigger() : void(); });
 
         QElapsedTimer took;
         took.start();
-        (backup ? w.BackupButton : w.RestoreButton)->trigger();
+        QVERIFY(runToEnd(w, backup ? "backupButton" : "restoreButton"));
         QVERIFY2(!hangUp || took.elapsed() < 1500, qPrintable(QString::number(took.elapsed())));
         QCOMPARE(s.dialogs.asked.endsWith("withdrawn"), unanswered);
         QCOMPARE(s.dialogs.warnings(), box.isEmpty() ? QStringList() : QStringList{box});
         if (status.isEmpty())
             checkIdle(w);
-        QVERIFY2(w.sbStatusBar->text().startsWith(status) && !w.MSComm1->portOpen(),
-                 qPrintable(w.sbStatusBar->text()));
+        const QString shown = child<QLabel>(w, "statusLine")->text();
+        QVERIFY2(shown.startsWith(status) && !w.transferRunning(), qPrintable(shown));
         if (backup) {
             QVERIFY(heldImage(w) == (hangUp ? QByteArray() : image));
-            QCOMPARE(w.image.ControllerType, qint16(generation));
+            QCOMPARE(w.image().generation, hangUp ? Generation::Unknown : Generation(generation));
         } else { // the image held stays, and the controller has it, or the part it got
-            QVERIFY(heldImage(w) == image && w.FileStatus->text().endsWith(held));
+            QVERIFY(heldImage(w) == image && child<QLabel>(w, "fileLabel")->text().endsWith(held));
             const auto received = [&] { return readAll(s.path("received.img")); };
             QTRY_VERIFY(image.startsWith(received()) &&
                         received().size() >= (hangUp ? 150 : image.size()));
@@ -120,9 +117,9 @@ private slots:
             QVERIFY(files.first().contains(
                 QRegularExpression("^\\d{4}-\\d\\d-\\d\\d_\\d{6}_Com1\\.CCF$")));
             QCOMPARE(readAll(folder.filePath(files.first())), previous);
-            QCOMPARE(w.sbStatusBar->text(), status + files.first());
+            QCOMPARE(shown, status + files.first());
             s.dialogs.fileAnswers << folder.filePath(files.first());
-            w.mnuOpenSnapshot->trigger();
+            child(w, "openSnapshotAction")->trigger();
             QVERIFY(s.dialogs.folders.contains(folder.path()) && heldImage(w) == previous);
         }
     }
@@ -133,14 +130,13 @@ private slots:
         Session s;
         QVERIFY(s.start({"--generation=2", "--rate=960"}));
         s.dialogs.questionAnswers << true;
-        QTimer::singleShot(6000, s.window.get(), [&] { s.window->close(); });
-        QElapsedTimer timer;
-        timer.start();
-        s.window->mnuBackup->trigger();
-        QVERIFY(timer.elapsed() < 8000);
+        child(*s.window, "backupAction")->trigger();
+        QTest::qWait(6000);
+        QVERIFY(s.window->transferRunning());
+        s.window->close();
+        QTRY_VERIFY_WITH_TIMEOUT(!s.window->isVisible(), 2000);
+        QVERIFY(!s.window->transferRunning());
         QVERIFY(s.dialogs.asked.size() == 1 && s.dialogs.asked.first().startsWith("question:"));
-        QVERIFY(!s.window->MSComm1->portOpen());
-        QTRY_VERIFY(!s.window->isVisible());
         QCOMPARE(settingsStore().value("Settings/Com1").toString(), QStringLiteral("True"));
     }
 
@@ -152,13 +148,14 @@ private slots:
         const QString cwd = QDir::currentPath();
         QDir::setCurrent(dir.path());
         ScriptedDialogs dialogs;
-        QPointer<frmMain> w = Module1::Main("plant.sav", &dialogs);
+        QPointer<MainWindow> w = new MainWindow(&dialogs); // as main() starts it
+        w->setAttribute(Qt::WA_DeleteOnClose), w->load(), w->show(), w->openFile("plant.sav");
         QDir::setCurrent(cwd);
         QVERIFY(w && w->isVisible());
         checkIdle(*w);
         QCOMPARE(dialogs.asked, QStringList());
-        QVERIFY(heldImage(*w) == image && w->image.ControllerType == 2);
-        QVERIFY(w->FileStatus->text().endsWith("plant.sav"));
+        QVERIFY(heldImage(*w) == image && w->image().generation == Generation::Second);
+        QVERIFY(child<QLabel>(*w, "fileLabel")->text().endsWith("plant.sav"));
         w->close();
         QTRY_VERIFY(!w);
     }
@@ -177,7 +174,7 @@ private slots:
             QVERIFY(s.window->transferRunning());
             acceptedDuringTransfer = dropFile(s.window.get(), s.path("second.ccf"));
         });
-        s.window->mnuRestore->trigger();
+        QVERIFY(runToEnd(*s.window, "restoreAction"));
         QVERIFY(!acceptedDuringTransfer && heldImage(*s.window) == first);
         QCOMPARE(s.dialogs.warnings(), QStringList());
     }
@@ -187,39 +184,49 @@ private slots:
     void firstGenerationAfterSecond() {
         Session s;
         QVERIFY(s.start({"--generation=2"}));
-        s.window->BackupButton->trigger();
-        QCOMPARE(s.window->image.ControllerType, qint16(2));
+        QVERIFY(runToEnd(*s.window, "backupButton"));
+        QCOMPARE(s.window->image().generation, Generation::Second);
         const QByteArray image = randomBytes(500, 8);
         QVERIFY(writeAll(s.path("first.img"), image));
         QVERIFY(s.startSim(
             {"--image=" + s.path("first.img"), "--record-commands=" + s.path("commands.txt")}));
-        s.window->BackupButton->trigger();
+        QVERIFY(runToEnd(*s.window, "backupButton"));
         QCOMPARE(s.dialogs.warnings(), QStringList());
-        QVERIFY(heldImage(*s.window) == image && s.window->image.ControllerType == 1);
+        QVERIFY(heldImage(*s.window) == image && s.window->image().generation == Generation::First);
         QCOMPARE(readAll(s.path("commands.txt")).split('\n').first(), QByteArray("B 57600"));
     }
 
-    // A second-generation Backup stops at Esc. A first-generation Restore asks first, goes on
-    // while the question is open and after No, and stops after Yes.
+    // A Backup stops at Esc. A first-generation Restore asks first, goes on while the question
+    // is open and after No, and stops after Yes. The window answers throughout, also while a
+    // slow controller answers a lock-step Backup byte by byte.
     void stop_data() {
         QTest::addColumn<int>("generation");
-        QTest::newRow("backup, second generation") << 2;
-        QTest::newRow("restore, first generation") << 1;
+        QTest::addColumn<QString>("rate");
+        QTest::addColumn<int>("stopAt"); // the Backup's progress at Esc; 0: a Restore
+        QTest::newRow("backup, second generation") << 2 << "960" << 2000;
+        QTest::newRow("restore, first generation") << 1 << "960" << 0;
+        // Lock-step: each byte waits for the controller, and the window's thread never does.
+        QTest::newRow("backup, first generation, slow") << 1 << "200" << 100;
     }
     void stop() {
         QFETCH(int, generation);
-        const bool backup = generation == 2;
+        QFETCH(QString, rate);
+        QFETCH(int, stopAt);
+        const bool backup = stopAt > 0;
         Session s;
         const QString rxPath = s.path("rx.bin");
         const QByteArray image = randomBytes(20000, 4);
-        QVERIFY(s.start({QStringLiteral("--generation=%1").arg(generation), "--rate=960",
-                         "--record-rx=" + rxPath}));
+        QVERIFY(
+            s.start({QStringLiteral("--generation=%1").arg(generation), "--rate=" + rate,
+                     "--record-rx=" + rxPath, generation == 1 ? "--generate=3000" : "--quiet"}));
         QVERIFY(s.openImage("held.CCF", image));
         s.dialogs.asked.clear();
-        frmMain &w = *s.window;
+        MainWindow &w = *s.window;
         w.activateWindow();
         QVERIFY(QTest::qWaitForWindowActive(&w));
         s.dialogs.questionAnswers << true;
+        QAction *stopButton = child(w, "stopButton");
+        auto *bar = child<QProgressBar>(w, "progressBar");
 
         QString barText;
         QElapsedTimer running, sinceStop;
@@ -228,36 +235,36 @@ private slots:
         connect(&poll, &QTimer::timeout, &w, [&] {
             if (sinceStop.isValid())
                 return;
-            QVERIFY(w.StopButton->isEnabled());
-            if (backup && w.ProgressBar->value() >= 2000) {
-                barText = w.ProgressBar->text();
+            QVERIFY(stopButton->isEnabled());
+            if (backup && bar->value() >= stopAt) {
+                barText = bar->text();
                 QTest::keyClick(&w, Qt::Key_Escape);
                 sinceStop.start();
             } else if (!backup && !askedOnce && running.elapsed() > 1500) {
                 askedOnce = true;
                 s.dialogs.holdQuestions = true;
-                w.StopButton->trigger();
+                stopButton->trigger();
                 const qsizetype before = readAll(rxPath).size();
                 QTest::qWait(1000);
                 QVERIFY(readAll(rxPath).size() > before + 500);
                 s.dialogs.holdQuestions = false;
                 std::exchange(s.dialogs.open, nullptr)(false);
             } else if (!backup && running.elapsed() > 4000) {
-                w.StopButton->trigger();
+                stopButton->trigger();
                 sinceStop.start();
             }
         });
         poll.start(100);
         running.start();
-        (backup ? w.mnuBackup : w.mnuRestore)->trigger();
+        QVERIFY(runToEnd(w, backup ? "backupAction" : "restoreAction", rate == "200" ? 50 : 500));
         poll.stop();
         QVERIFY2(sinceStop.isValid() && sinceStop.elapsed() < 1000,
                  qPrintable(QString::number(sinceStop.elapsed())));
-        if (backup) // 2000 bytes in at 960 a second: the rate is known
+        if (stopAt >= 2000) // 2000 bytes in at 960 a second: the rate is known
             QVERIFY2(barText.contains(QRegularExpression("^\\d+ % · \\d+:\\d\\d left$")),
                      qPrintable(barText));
-        QVERIFY(w.ProgressBar->text().isEmpty() && !w.StopButton->isEnabled() &&
-                !w.mnuStop->isEnabled());
+        QVERIFY(bar->text().isEmpty() && !stopButton->isEnabled() &&
+                !child(w, "stopAction")->isEnabled());
         const QString question = "question:Stowline|Stop the Restore? The controller will be "
                                  "left without a complete configuration.";
         QCOMPARE(s.dialogs.asked, backup ? QStringList() : QStringList({question, question}));
@@ -267,11 +274,13 @@ private slots:
         for (QByteArray was; was != rx; rx = readAll(rxPath))
             was = rx, QTest::qWait(500);
         const QByteArray sent = "R" + littleEndian32(20000) + image;
-        if (backup)
-            QVERIFY(rx == "B@?" && w.ConfigStatus->text() == "Empty");
+        const QString held = child<QLabel>(w, "bufferLabel")->text();
+        if (backup) // nothing held; a lock-step Backup acknowledged part of the image only
+            QVERIFY(rx == (generation == 2 ? "B@?" : "BU" + QByteArray(rx.size() - 2, 'A')) &&
+                    rx.size() < 3002 && heldImage(w).isEmpty() && held == "Empty");
         else
             QVERIFY(rx.size() > 2000 && rx.size() < sent.size() && sent.startsWith(rx) &&
-                    heldImage(w) == image && w.ConfigStatus->text() == "20000 bytes");
+                    heldImage(w) == image && held == "20000 bytes");
     }
 
     // A new user: the controller's device is named by no mapping. Choose Device, type the
@@ -284,20 +293,21 @@ private slots:
         SimProcess sim({"--image=" + dir.filePath("c.img")});
         QVERIFY(!sim.device().isEmpty());
         Chooser dialogs;
-        dialogs.hands = [&](frmDevice &d) {
-            d.txtDevice->clear();
-            QTest::keyClicks(d.txtDevice, sim.device());
-            QTest::mouseClick(d.buttons->button(QDialogButtonBox::Ok), Qt::LeftButton);
+        dialogs.hands = [&](DeviceDialog &d) {
+            child<QLineEdit>(d, "deviceEdit")->clear();
+            QTest::keyClicks(child<QLineEdit>(d, "deviceEdit"), sim.device());
+            QTest::mouseClick(child<QDialogButtonBox>(d, "buttons")->button(QDialogButtonBox::Ok),
+                              Qt::LeftButton);
             return d.result() == QDialog::Accepted;
         };
         for (int run = 0; run < 2; ++run) {
-            frmMain w(&dialogs);
-            w.Form_Load();
+            MainWindow w(&dialogs);
+            w.load();
             w.show();
             if (run == 0)
-                w.mnuChooseDevice->trigger();
-            QVERIFY(w.mniCom[0]->toolTip().startsWith(sim.device()));
-            w.BackupButton->trigger();
+                child(w, "chooseDeviceAction")->trigger();
+            QVERIFY(child(w, "port1Action")->toolTip().startsWith(sim.device()));
+            QVERIFY(runToEnd(w, "backupButton"));
             QCOMPARE(dialogs.warnings(), QStringList());
             QVERIFY(heldImage(w) == image);
             w.close();

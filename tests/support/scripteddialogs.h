@@ -1,7 +1,8 @@
 #pragma once
 
-#include "dialogs.h"
+#include "window/dialogs.h"
 
+#include <QRegularExpression>
 #include <QStringList>
 #include <functional>
 
@@ -51,10 +52,7 @@ public:
         return fileAnswers.isEmpty() ? QString() : fileAnswers.takeFirst();
     }
     QStringList warnings() const {
-        QStringList out;
-        for (const QString &a : asked)
-            if (a.startsWith(QLatin1String("warning:")))
-                out << a.mid(8);
-        return out;
+        static const QRegularExpression kWarning(QStringLiteral("^warning:"));
+        return QStringList(asked.filter(kWarning)).replaceInStrings(kWarning, QString());
     }
 };

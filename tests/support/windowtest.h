@@ -3,10 +3,10 @@
 // The real window with its boxes and file dialogs answered from a script, and the checks the
 // window tests share.
 
-#include "fakecomm.h"
-#include "frmmain.h"
+#include "fakeport.h"
 #include "scripteddialogs.h"
 #include "simprocess.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QDropEvent>
@@ -19,8 +19,29 @@
 #include <QtTest>
 #include <memory>
 
-inline QByteArray heldImage(const frmMain &w) {
-    return w.image.ConfigData.mid(1, w.image.ConfigLength);
+inline QByteArray heldImage(const MainWindow &w) {
+    return w.image().bytes;
+}
+
+// The window's child of that objectName; an action unless said otherwise.
+template <typename T = QAction> T *child(const QObject &w, const char *name) {
+    return w.findChild<T *>(QLatin1String(name));
+}
+
+// Triggers the action and waits for the transfer it started, if any, to end; false also when a
+// 1-ms timer on the window's thread waited `maxGapMs` or more meanwhile.
+inline bool runToEnd(MainWindow &w, const char *action, qint64 maxGapMs = 500) {
+    QSignalSpy spy(&w, &MainWindow::transferEnded);
+    QElapsedTimer sinceTick;
+    qint64 longest = 0;
+    QTimer tick;
+    tick.callOnTimeout([&] { longest = qMax(longest, sinceTick.restart()); });
+    sinceTick.start(), tick.start(1);
+    child(w, action)->trigger();
+    const bool ended = !w.transferRunning() || spy.wait(120000);
+    if (longest >= maxGapMs)
+        qWarning("the window's thread did not answer for %lld ms", longest);
+    return ended && longest < maxGapMs;
 }
 
 // Drag enter then drop of `path` on the window; true when both were accepted.
@@ -40,18 +61,18 @@ inline QSettings settingsStore() {
                      QStringLiteral("Stowline"));
 }
 
-// Idle, port closed, and Save and Restore offered exactly when an image is held.
-inline void checkIdle(const frmMain &w) {
-    QVERIFY(!w.MSComm1->portOpen());
+// Idle, port closed with its thread, and Save and Restore offered exactly when an image is held.
+inline void checkIdle(const MainWindow &w) {
     QVERIFY(!w.transferRunning());
-    QCOMPARE(w.sbStatusBar->text(), QStringLiteral("Waiting for Command"));
-    QCOMPARE(w.ProgressBar->value(), 0);
-    const bool held = w.image.ConfigLength >= 1;
-    for (QAction *a : {w.SaveButton, w.RestoreButton, w.mnuSave, w.mnuRestore})
-        QVERIFY2(a->isEnabled() == held, qPrintable(a->objectName()));
-    for (QAction *a : {w.OpenButton, w.BackupButton, w.mnuOpen, w.mnuBackup, w.mnuHelpAbout,
-                       w.mniCom[0], w.mniCom[1], w.mniCom[2], w.mniCom[3]})
-        QVERIFY2(a->isEnabled(), qPrintable(a->objectName()));
+    QCOMPARE(child<QLabel>(w, "statusLine")->text(), QStringLiteral("Waiting for Command"));
+    QCOMPARE(child<QProgressBar>(w, "progressBar")->value(), 0);
+    const bool held = !w.image().isEmpty();
+    for (const char *name : {"saveButton", "restoreButton", "saveAction", "restoreAction"})
+        QVERIFY2(child(w, name)->isEnabled() == held, name);
+    for (const char *name :
+         {"openButton", "backupButton", "openAction", "backupAction", "aboutAction", "port1Action",
+          "port2Action", "port3Action", "port4Action"})
+        QVERIFY2(child(w, name)->isEnabled(), name);
 }
 
 // The real window with a simulated controller on Com 1, in a folder of its own.
@@ -59,14 +80,14 @@ struct Session {
     QTemporaryDir dir;
     ScriptedDialogs dialogs;
     std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<frmMain> window;
+    std::unique_ptr<MainWindow> window;
 
     QString path(const char *name) const { return dir.filePath(QLatin1String(name)); }
     bool start(const QStringList &simArgs) {
         if (!startSim(simArgs))
             return false;
-        window = std::make_unique<frmMain>(&dialogs);
-        window->Form_Load();
+        window = std::make_unique<MainWindow>(&dialogs);
+        window->load();
         window->show();
         return true;
     }
@@ -81,7 +102,7 @@ struct Session {
         if (!writeAll(path(name), bytes))
             return false;
         dialogs.fileAnswers << path(name);
-        window->mnuOpen->trigger();
+        child(*window, "openAction")->trigger();
         return heldImage(*window) == bytes;
     }
 };
