@@ -49,9 +49,12 @@ WaitOutcome ByteWaits::countWait(qint64 target, int seconds, qint64 startNs, Pac
             return WaitOutcome::TimedOut;
         // Both sleeps end by the limit itself, never after it: a byte that comes just before
         // the limit is still counted.
-        if (pace == Pace::Trickle)
+        if (pace == Pace::Trickle) {
             clock_.sleepUntil(qMin(now + kNapNs, deadline + 1), stop_);
-        else
+            // The nap moved nothing into the receive buffer, and a port that still holds bytes
+            // counts those without asking the system.
+            port_.gatherInput();
+        } else
             port_.waitForBytes(deadline + 1 - now);
     }
 }

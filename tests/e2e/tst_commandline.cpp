@@ -30,7 +30,7 @@ struct CliCase {
     QStringList sim;   // simulator options; empty: no simulator
     QStringList args;  // "{dev}": the device of Com 1 and Com 3, "{dir}": the case's folder
     QByteArray before; // the file of -o or -i before the run; null: absent
-    int exit;          // 130: SIGINT once the upload or download has run a second
+    int exit;          // 130: SIGINT once the upload or download has run 2.5 s
     QString line;      // a whole line of standard error; empty: nothing at all on it
     QByteArray after;  // the file after the run, alone in its folder; null: absent
     QByteArray rx;     // every byte the controller received; 130: of which it got a part
@@ -86,7 +86,8 @@ private slots:
             kChanged, kAcked);
         // Ctrl-C in a second-generation upload: the port closed with nothing more sent, no file
         // written or replaced, nothing half-written beside it.
-        row("130: SIGINT during a backup over a file with --force", "--generation=2 --rate=3000",
+        // A line's pace: past the 2-s limit of a controller that fell silent.
+        row("130: SIGINT during a backup over a file with --force", "--generation=2 --rate=960",
             "backup --device {dev} -o {dir}/out.SAV --force", kOld, 130,
             "Interrupted: the port is closed; nothing was written", kOld, "B@?");
         // Ctrl-C in a second-generation download: the Restore's stream cut short.
@@ -134,7 +135,8 @@ private slots:
             for (; !err.contains(moving) && waited.elapsed() < 15000; cli.waitForReadyRead(100))
                 err += QString::fromLocal8Bit(cli.readAllStandardError());
             QVERIFY2(err.contains(moving), qPrintable(err));
-            QTest::qWait(1000); // some 3000 bytes in
+            QTest::qWait(2500);
+            QVERIFY2(cli.state() == QProcess::Running, qPrintable(err)); // pid 0 is our group
             waited.start();
             ::kill(pid_t(cli.processId()), SIGINT);
             atStop = readAll(rx).size();
