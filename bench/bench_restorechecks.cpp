@@ -3,14 +3,14 @@
 //   STOWLINE_IMAGE=file.SAV [STOWLINE_VERIFY=1] [STOWLINE_SNAPSHOT=1]
 //     tools/run-with-sim.sh build/bench/bench_restorechecks --generation=2 --rate=960
 //     --keep-restored
-#include "dialogs.h"
-#include "frmmain.h"
+#include "window/dialogs.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QLabel>
-#include <QTimer>
 #include <cstdio>
 
 namespace {
@@ -21,8 +21,11 @@ public:
         std::printf("box: %s | %s\n", qPrintable(title), qPrintable(text));
     }
     bool question(QWidget *, const QString &, const QString &) override { return false; }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return {}; }
-    QString openFileName(QWidget *, const QString &, const QString &) override {
+    Answer yesNoCancel(QWidget *, const QString &, const QString &) override { return Answer::No; }
+    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override {
+        return {};
+    }
+    QString openFileName(QWidget *, const QString &, const QString &, const QString &) override {
         return qEnvironmentVariable("STOWLINE_IMAGE");
     }
 };
@@ -31,18 +34,23 @@ public:
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     PrintingDialogs dialogs;
-    frmMain w(&dialogs);
-    w.Form_Load();
+    MainWindow w(&dialogs);
+    w.load();
     w.show();
-    w.mnuOpen->trigger();
-    w.mnuVerifyAfterRestore->setChecked(qEnvironmentVariableIsSet("STOWLINE_VERIFY"));
-    w.mnuBackupBeforeRestore->setChecked(qEnvironmentVariableIsSet("STOWLINE_SNAPSHOT"));
+    w.open();
+    auto *verify = w.findChild<QAction *>(QStringLiteral("verifyAfterRestoreAction"));
+    auto *snapshot = w.findChild<QAction *>(QStringLiteral("backupBeforeRestoreAction"));
+    verify->setChecked(qEnvironmentVariableIsSet("STOWLINE_VERIFY"));
+    snapshot->setChecked(qEnvironmentVariableIsSet("STOWLINE_SNAPSHOT"));
+    QEventLoop idle;
+    QObject::connect(&w, &MainWindow::transferEnded, &idle, &QEventLoop::quit);
     QElapsedTimer took;
     took.start();
-    w.mnuRestore->trigger();
-    std::printf("restore verify=%d snapshot=%d: %.1f s; status: %s\n",
-                int(w.mnuVerifyAfterRestore->isChecked()),
-                int(w.mnuBackupBeforeRestore->isChecked()), double(took.elapsed()) / 1000.0,
-                qPrintable(w.sbStatusBar->text()));
+    w.restore();
+    if (w.transferRunning())
+        idle.exec();
+    std::printf("restore verify=%d snapshot=%d: %.1f s; status: %s\n", int(verify->isChecked()),
+                int(snapshot->isChecked()), double(took.elapsed()) / 1000.0,
+                qPrintable(w.findChild<QLabel *>(QStringLiteral("statusLine"))->text()));
     return 0;
 }

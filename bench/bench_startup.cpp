@@ -1,9 +1,8 @@
-// Start-up of the tool as app/main.cpp runs it, with a watch on the main window's first paint.
+// Start-up of the window as app/main.cpp runs it, with a watch on the main window's first paint.
 // Prints CLOCK_MONOTONIC stamps, so the process that started this one can time from its spawn:
 // paint_ns= the first Paint event of the main window, shown_ns= the event-loop turn after it
 // (the frame is out); then, after a second of idling, the resident memory: rss_kib= hwm_kib=.
-#include "frmmain.h"
-#include "module1.h"
+#include "window/mainwindow.h"
 
 #include <QApplication>
 #include <QEvent>
@@ -60,7 +59,11 @@ int main(int argc, char *argv[]) {
     QApplication::setApplicationName(QStringLiteral("Stowline"));
     QApplication::setOrganizationName(QStringLiteral("Stowline"));
     QApplication::setApplicationVersion(QStringLiteral(STOWLINE_VERSION_TEXT));
-    QWidget *window = Module1::Main();
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.stowline.Stowline"));
+    auto *window = new MainWindow;
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->load();
+    window->show();
 
     FirstPaint watch;
     window->installEventFilter(&watch);

@@ -5,12 +5,15 @@
 //
 // Usage: bench_stowline --sim=EXE --bare=EXE --startup=EXE [--runs=N] [--trickle-seconds=S]
 //                       [--quick] [--only=transfers,explain,files,trickle,startup]
-#include "eventloopclock.h"
-#include "frmmain.h"
+#include "link/qtserialport.h"
+#include "link/transferthread.h"
+#include "window/dialogs.h"
+#include "window/mainwindow.h"
 
 #include <QAction>
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
 #include <QProcess>
@@ -19,6 +22,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
@@ -151,35 +155,40 @@ struct LoopProbe {
     }
 };
 
-// The window's real serial control with a clock: from the Output of the exchange's first
-// command to the latest Input, and a count of the bytes moved.
-class StampedComm : public QtCommControl {
-public:
-    using QtCommControl::QtCommControl;
+// What the window's port saw, written by the transfer's thread and read by the window's: the
+// clock at the write of the exchange's first command and at the latest read, and the bytes
+// moved.
+struct Stamps {
+    QByteArray start; // set while no job runs
+    std::atomic<qint64> startNs{-1}, lastInputNs{-1}, inputs{0}, outputBytes{0};
     void arm(const QByteArray &command) {
-        start_ = command;
+        start = command;
         startNs = lastInputNs = -1;
         inputs = outputBytes = 0;
     }
-    bool Output(const QByteArray &bytes) override {
-        if (startNs < 0 && bytes == start_)
-            startNs = monoNs();
-        outputBytes += bytes.size();
-        return QtCommControl::Output(bytes);
-    }
-    QByteArray Input() override { return stamped(QtCommControl::Input()); }
-    QByteArray InputUpTo(qint32 n) override { return stamped(QtCommControl::InputUpTo(n)); }
-    qint64 startNs = -1, lastInputNs = -1, inputs = 0, outputBytes = 0;
+};
 
-private:
-    QByteArray stamped(QByteArray got) {
+// The window's real serial port with the stamps.
+class StampedPort : public QtSerialPort {
+public:
+    explicit StampedPort(Stamps &stamps) : stamps_(stamps) {}
+    bool write(const QByteArray &bytes) override {
+        if (stamps_.startNs < 0 && bytes == stamps_.start)
+            stamps_.startNs = monoNs();
+        stamps_.outputBytes += bytes.size();
+        return QtSerialPort::write(bytes);
+    }
+    QByteArray read(qint64 max) override {
+        QByteArray got = QtSerialPort::read(max);
         if (!got.isEmpty()) {
-            inputs += got.size();
-            lastInputNs = monoNs();
+            stamps_.inputs += got.size();
+            stamps_.lastInputNs = monoNs();
         }
         return got;
     }
-    QByteArray start_;
+
+private:
+    Stamps &stamps_;
 };
 
 // The window's boxes and file dialogs, answered without showing anything.
@@ -193,8 +202,13 @@ public:
             onWarning();
     }
     bool question(QWidget *, const QString &, const QString &) override { return false; }
-    QString saveFileName(QWidget *, const QString &, const QString &) override { return next(); }
-    QString openFileName(QWidget *, const QString &, const QString &) override { return next(); }
+    Answer yesNoCancel(QWidget *, const QString &, const QString &) override { return Answer::No; }
+    QString saveFileName(QWidget *, const QString &, const QString &, const QString &) override {
+        return next();
+    }
+    QString openFileName(QWidget *, const QString &, const QString &, const QString &) override {
+        return next();
+    }
 
 private:
     QString next() { return answers.isEmpty() ? QString() : answers.takeFirst(); }
@@ -233,6 +247,9 @@ double bareSave(const QString &path, const QByteArray &bytes) {
 }
 
 enum class Kind { Backup2, Backup1, Restore1, Restore2, Open, Save };
+bool second(Kind kind) {
+    return kind == Kind::Backup2 || kind == Kind::Restore2;
+}
 
 // One row of the sweep: what is moved, how many bytes, how often, and what the reference does.
 struct Item {
@@ -263,42 +280,74 @@ struct Options {
 class Bench {
 public:
     explicit Bench(const Options &o) : opt_(o) {
-        window_ = std::make_unique<frmMain>(&dialogs_);
-        window_->Form_Load();
+        window_ = std::make_unique<MainWindow>(&dialogs_);
+        window_->load();
         window_->show();
-        comm_ = new StampedComm(window_->portMap());
-        window_->MSComm1.reset(comm_);
+        window_->findChild<TransferThread *>()->setPortFactory(
+            [this] { return std::make_unique<StampedPort>(stamps_); });
         waitFor([] { return false; }, 300); // mapped and painted before anything is timed
     }
 
     void sweep(const QList<Item> &items);
     QHash<QString, double> medians; // "<key>-tool" and "<key>-bare", milliseconds
-    void explain();
     void trickle();
     void startup();
 
 private:
     QString path(const QString &name) const { return scratch_.filePath(name); }
-    QString imageFor(qint32 size);
+    // An image file of the size for the kind's generation: the window refuses to restore an
+    // image named for the other one.
+    QString imageFor(qint32 size, Kind kind = Kind::Open);
+    // Opens the image unless the window holds it already.
+    bool hold(qint32 size, Kind kind) {
+        const Generation generation = second(kind) ? Generation::Second : Generation::First;
+        return (window_->image().length() == size && window_->image().generation == generation) ||
+               open(imageFor(size, kind));
+    }
     QStringList simArgs(const Item &item, const QString &record);
     Sample tool(const Item &item);
     Sample bare(const Item &item);
     bool open(const QString &file) {
         dialogs_.answers << file;
-        window_->OpenButton->trigger();
-        return window_->image.ConfigLength > 0;
+        window_->open();
+        return !window_->image().isEmpty();
+    }
+    // Clicks the command and runs the window's event loop until it is idle again.
+    void click(Kind kind) {
+        QEventLoop idle;
+        const bool transfer = kind != Kind::Open && kind != Kind::Save;
+        QObject::connect(window_.get(), &MainWindow::transferEnded, &idle, &QEventLoop::quit);
+        switch (kind) {
+        case Kind::Backup1:
+        case Kind::Backup2:
+            window_->backup();
+            break;
+        case Kind::Restore1:
+        case Kind::Restore2:
+            window_->restore();
+            break;
+        case Kind::Open:
+            window_->open();
+            break;
+        case Kind::Save:
+            window_->save();
+            break;
+        }
+        if (transfer && window_->transferRunning())
+            idle.exec();
     }
 
     Options opt_;
     QTemporaryDir scratch_;
     ScriptedDialogs dialogs_;
-    std::unique_ptr<frmMain> window_;
-    StampedComm *comm_ = nullptr;
+    std::unique_ptr<MainWindow> window_;
+    Stamps stamps_;
     LoopProbe probe_;
 };
 
-QString Bench::imageFor(qint32 size) {
-    const QString file = path(QStringLiteral("image-%1.CCF").arg(size));
+QString Bench::imageFor(qint32 size, Kind kind) {
+    const QString file =
+        path(QStringLiteral("image-%1.%2").arg(size).arg(second(kind) ? "SAV" : "CCF"));
     if (!QFileInfo::exists(file)) {
         QByteArray bytes(size, Qt::Uninitialized);
         QRandomGenerator generator(7);
@@ -311,25 +360,23 @@ QString Bench::imageFor(qint32 size) {
 }
 
 QStringList Bench::simArgs(const Item &item, const QString &record) {
-    const bool second = item.kind == Kind::Backup2 || item.kind == Kind::Restore2;
     const bool restore = item.kind == Kind::Restore1 || item.kind == Kind::Restore2;
-    QStringList args{QStringLiteral("--generation=%1").arg(second ? 2 : 1)};
+    QStringList args{QStringLiteral("--generation=%1").arg(second(item.kind) ? 2 : 1)};
     args << (restore ? QStringLiteral("--record-image=") + record
                      : QStringLiteral("--image=") + imageFor(item.size));
-    if (second && item.size != kFull)
+    if (second(item.kind) && item.size != kFull)
         args << QStringLiteral("--allow-any-size");
     return args;
 }
 
-// The tool: the window's toolbar button, click to idle. A transfer is timed from its first
+// The tool: the window's command, click to idle. A transfer is timed from its first
 // command byte to its last byte in, so both sides leave out the 4-s probe waits alike.
 Sample Bench::tool(const Item &item) {
     Sample s;
-    const QString image = imageFor(item.size);
+    const QString image = imageFor(item.size, item.kind);
     const bool file = item.kind == Kind::Open || item.kind == Kind::Save;
     const bool restore = item.kind == Kind::Restore1 || item.kind == Kind::Restore2;
-    if ((restore || item.kind == Kind::Save) && window_->image.ConfigLength != item.size &&
-        !open(image)) {
+    if ((restore || item.kind == Kind::Save) && !hold(item.size, item.kind)) {
         s.failure = QStringLiteral("Open of the image failed");
         return s;
     }
@@ -340,18 +387,15 @@ Sample Bench::tool(const Item &item) {
         sim = std::make_unique<Simulator>(opt_.sim, simArgs(item, record));
         qputenv("STOWLINE_COM1", sim->device.toLocal8Bit());
         static const char *const command[] = {"@?", "B", "R", "@M"};
-        comm_->arm(command[int(item.kind)]);
+        stamps_.arm(command[int(item.kind)]);
     }
     const QString saved = path(QStringLiteral("saved.CCF"));
     if (file)
         dialogs_.answers << (item.kind == Kind::Open ? image : saved);
     dialogs_.warnings.clear();
-    QAction *const button[] = {window_->BackupButton,  window_->BackupButton,
-                               window_->RestoreButton, window_->RestoreButton,
-                               window_->OpenButton,    window_->SaveButton};
     probe_.start();
     const qint64 start = monoNs();
-    button[int(item.kind)]->trigger();
+    click(item.kind);
     const qint64 end = monoNs();
     probe_.stop();
     s.maxGapNs = probe_.maxGap;
@@ -361,12 +405,12 @@ Sample Bench::tool(const Item &item) {
         s.failure = dialogs_.warnings.join(QLatin1String("; "));
     else if (item.kind == Kind::Save ? readFile(saved) != expected
              : restore               ? !waitFor([&] { return readFile(record) == expected; }, 3000)
-                       : window_->image.ConfigData.mid(1, window_->image.ConfigLength) != expected)
+                                     : window_->image().bytes != expected)
         s.failure = QStringLiteral("the bytes that arrived differ");
-    else if (!file && (comm_->startNs < 0 || comm_->lastInputNs < comm_->startNs))
+    else if (!file && (stamps_.startNs < 0 || stamps_.lastInputNs < stamps_.startNs))
         s.failure = QStringLiteral("transfer clock not started");
     s.ok = s.failure.isEmpty();
-    s.seconds = double(file ? end - start : comm_->lastInputNs - comm_->startNs) / 1e9;
+    s.seconds = double(file ? end - start : stamps_.lastInputNs - stamps_.startNs) / 1e9;
     return s;
 }
 
@@ -441,45 +485,32 @@ void Bench::sweep(const QList<Item> &items) {
     }
 }
 
-// What leaves the reference's own pace: one turn of the window's event loop, which every wait
-// and every sent byte of the tool takes.
-void Bench::explain() {
-    EventLoopClock clock;
-    const int turns = opt_.quick ? 20000 : 100000;
-    std::vector<double> perTurn;
-    for (int i = 0; i < 5; ++i) {
-        const qint64 start = monoNs();
-        for (int k = 0; k < turns; ++k)
-            clock.yieldOnce();
-        perTurn.push_back(double(monoNs() - start) / turns);
-    }
-    put(QStringLiteral("yield-ns"), num(median(perTurn)));
-}
-
-// A full second-generation Backup and Restore while the simulator paces the line at 960 B/s:
-// CPU time of this process over wall time in a window of the data phase, and how often it
-// went to sleep. Stopping the simulator then ends the transfer.
+// A full second-generation Backup and Restore, and the lock-step Backup of as many bytes, while
+// the simulator paces the line at 960 B/s: CPU time of this process (both its threads) over
+// wall time in a window of the data phase, and how often it went to sleep. Stopping the
+// simulator then ends the transfer.
 void Bench::trickle() {
     const int seconds = opt_.quick ? 6 : opt_.trickleSeconds;
-    for (const Kind kind : {Kind::Backup2, Kind::Restore2}) {
+    for (const Kind kind : {Kind::Backup2, Kind::Restore2, Kind::Backup1}) {
         const bool restore = kind == Kind::Restore2;
-        const QString k =
-            restore ? QStringLiteral("trickle-restore") : QStringLiteral("trickle-backup");
+        const QString k = restore                 ? QStringLiteral("trickle-restore")
+                          : kind == Kind::Backup2 ? QStringLiteral("trickle-backup")
+                                                  : QStringLiteral("trickle-backup1");
         const Item item{k, kind, kFull, 1, {}};
         Simulator sim(opt_.sim, simArgs(item, path(QStringLiteral("received-trickle")))
                                     << QStringLiteral("--rate=960"));
         qputenv("STOWLINE_COM1", sim.device.toLocal8Bit());
-        if (restore && window_->image.ConfigLength != kFull)
-            open(imageFor(kFull));
-        comm_->arm(QByteArray());
+        if (restore)
+            hold(kFull, kind);
+        stamps_.arm(QByteArray());
         dialogs_.warnings.clear();
         struct Point {
             qint64 wall = 0, cpu = 0, bytes = 0, sleeps = 0;
         } from, to;
         auto sample = [&](Point &p) {
-            p = {monoNs(), cpuNs(), restore ? comm_->outputBytes : comm_->inputs, sleeps()};
+            p = {monoNs(), cpuNs(), restore ? stamps_.outputBytes : stamps_.inputs, sleeps()};
         };
-        const qint64 click = monoNs();
+        const qint64 clicked = monoNs();
         qint64 ended = 0;
         dialogs_.onWarning = [&] { // a failure ends the window where it is reported
             ended = monoNs();
@@ -492,7 +523,7 @@ void Bench::trickle() {
             sample(to);
             sim.stop();
         });
-        (restore ? window_->RestoreButton : window_->BackupButton)->trigger();
+        click(kind);
         dialogs_.onWarning = nullptr;
         const double wall = double(to.wall - from.wall) / 1e9;
         const bool measured = from.wall && to.wall && wall >= 3; // less is no measurement
@@ -504,7 +535,7 @@ void Bench::trickle() {
         put(k + QStringLiteral("-ended"),
             ended && ended < to.wall
                 ? QStringLiteral("ended %1 s after the click with \"%2\"")
-                      .arg(num(double(ended - click) / 1e9), dialogs_.warnings.join("; "))
+                      .arg(num(double(ended - clicked) / 1e9), dialogs_.warnings.join("; "))
                 : QStringLiteral("none"));
     }
 }
@@ -596,7 +627,6 @@ int main(int argc, char **argv) {
                       "lockstep-backup",
                       {QStringLiteral("--poll")},
                       false}});
-        bench.explain();
     }
     if (o.wants("files")) {
         QList<Item> files;

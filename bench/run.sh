@@ -47,7 +47,9 @@ qt=$(dpkg-query -W -f='${Version}' libqt6core6 2>/dev/null || echo unknown)
 # Measurements made by scripts of their own: each prints `key=value` lines that
 # bench/report.md names (a key nobody printed shows as "not measured"). Expected:
 #   bench/cli.sh      the command line: cli-first-byte (ms from start to the first byte on
-#                     the line), cli-cpu-960 (% of a core during a Backup at 960 B/s)
+#                     the line), cli-cpu-960 and cli-wakes-960 (% of a core and wake-ups per
+#                     second during a second-generation Backup at 960 B/s), cli-cpu-960-backup1
+#                     and cli-wakes-960-backup1 (the same for the lock-step Backup)
 #   bench/latency.sh  first-generation transfers of 10000 bytes through an adapter latency
 #                     (stowline-sim --latency-ms=N): latency-backup1-1, latency-backup1-16,
 #                     latency-restore1-1, latency-restore1-16 (seconds)

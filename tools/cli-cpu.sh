@@ -2,13 +2,14 @@
 # The command line against the controller simulator, no display:
 #  - start to first byte on the wire: from starting `stowline backup` to the probe "B" reaching
 #    the controller (median of 5 runs; polled every millisecond or so);
-#  - CPU share of a second-generation backup trickled at 960 bytes/s (a 9600-baud line): over
-#    25 s of its data phase, and over the whole run (start-up and the probe's four seconds
-#    included); takes a little over three minutes.
-#   tools/cli-cpu.sh [build-dir]
+#  - CPU share and wake-ups of a second-generation and of a lock-step first-generation backup
+#    trickled at 960 bytes/s (a 9600-baud line), over 25 s (or SECONDS) of their data phase;
+#    takes about a minute and a half.
+#   tools/cli-cpu.sh [build-dir] [seconds]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=$(realpath "${1:-build}")
+seconds=${2:-25}
 stowline=$build/app/stowline
 sim=$build/tools/stowline-sim
 work=$(mktemp -d)
@@ -38,29 +39,28 @@ median=$(printf '%s\n' "${first_byte[@]}" | sort -n | sed -n 3p)
 echo "start to first byte: median $(echo "scale=1; $median / 1000" | bc) ms" \
      "(runs: $(printf '%s ' "${first_byte[@]}")us)"
 
-"$sim" --generation=2 --rate=960 --quiet > "$work/trickle.txt" &
-while [ ! -s "$work/trickle.txt" ]; do sleep 0.05; done
-device=$(head -n1 "$work/trickle.txt")
 hz=$(getconf CLK_TCK)
 ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null; }
-start=$(date +%s.%N)
-"$stowline" backup --device "$device" -o "$work/trickle.SAV" --quiet &
-cli=$!
-# 25 s of the data phase, well after the probe's four seconds, as the window's bench takes it.
-sleep 10
-phase_ticks=$(ticks $cli)
-sleep 25
-phase_ticks=$(($(ticks $cli) - phase_ticks))
-total=0
-while t=$(ticks $cli) && [ -n "$t" ]; do
-    total=$t
-    sleep 0.2
-done
-wait $cli
-end=$(date +%s.%N)
-wall=$(echo "$end - $start" | bc)
-share() { echo "100 * $1 / $hz / $2" | bc -l | xargs printf '%.2f'; }
-echo "backup at 960 bytes/s, data phase: $(echo "$phase_ticks / $hz" | bc -l | xargs printf '%.2f') s" \
-     "CPU over 25 s: $(share "$phase_ticks" 25) % of one core"
-echo "backup at 960 bytes/s, whole run: $(echo "$total / $hz" | bc -l | xargs printf '%.2f') s" \
-     "CPU over $(printf '%.1f' "$wall") s wall: $(share "$total" "$wall") % of one core"
+# Voluntary context switches of all its threads: how often it went to sleep.
+sleeps() { cat /proc/"$1"/task/*/status 2>/dev/null | awk '/^voluntary_ctxt_switches/ { n += $2 } END { print n + 0 }'; }
+# A Backup of the full image trickled at 960 bytes/s; the data phase is measured from 10 s
+# after the start, well after the second generation's four-second probe, as the window's
+# bench takes it. Stopping the simulator then ends the Backup.
+trickle() { # generation label
+    "$sim" --generation="$1" --generate=186368 --rate=960 --quiet > "$work/trickle$1.txt" &
+    local simpid=$! cli t0 s0 t1 s1
+    while [ ! -s "$work/trickle$1.txt" ]; do sleep 0.05; done
+    "$stowline" backup --device "$(head -n1 "$work/trickle$1.txt")" -o "$work/trickle$1.bin" --quiet 2>/dev/null &
+    cli=$!
+    sleep 10
+    t0=$(ticks $cli) s0=$(sleeps $cli)
+    sleep "$seconds"
+    t1=$(ticks $cli) s1=$(sleeps $cli)
+    kill $simpid
+    wait $cli 2>/dev/null || true
+    echo "$2 at 960 bytes/s, data phase: CPU over $seconds s:" \
+         "$(echo "100 * ($t1 - $t0) / $hz / $seconds" | bc -l | xargs printf '%.2f') % of one core," \
+         "$(echo "($s1 - $s0) / $seconds" | bc -l | xargs printf '%.1f') wake-ups/s"
+}
+trickle 2 "second-generation backup"
+trickle 1 "lock-step backup"

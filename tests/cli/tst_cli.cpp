@@ -1,6 +1,6 @@
 // The command line's plain code: which arguments it takes, how progress reads and when it is
 // written, and how a difference is counted.
-#include "cli.h"
+#include "app/cli/commandline.h"
 
 #include <QtTest>
 
