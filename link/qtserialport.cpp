@@ -321,9 +321,8 @@ bool QtSerialPort::pull(bool signalled) {
 }
 
 qint64 QtSerialPort::bytesWaiting() {
-    // What was taken from the device already is counted without asking the system again.
-    if (waiting() == 0)
-        pull();
+    // Every count asks the system, so that bytes there by a limit always count.
+    pull();
     return port_.isOpen() ? waiting() : 0;
 }
 
