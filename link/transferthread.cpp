@@ -2,34 +2,55 @@
 
 #include "link/qtserialport.h"
 
-// The worker's observer: every report becomes a call queued to the owner's thread.
+#include <QElapsedTimer>
+#include <utility>
+
+// The worker's observer: every report becomes a call queued to the owner's thread. Progress
+// goes at most once a frame; every other report, and the end, first brings it up to date.
 class TransferThread::Relay : public TransferObserver {
 public:
-    explicit Relay(TransferThread *owner) : owner_(owner) {}
+    explicit Relay(TransferThread *owner) : owner_(owner) { sincePost_.start(); }
+    ~Relay() override { flush(); }
+
     void status(const QString &text) override {
+        flush();
         post([o = owner_, text] { emit o->status(text); });
     }
     void progressRange(qint64 min, qint64 max) override {
+        flush();
         post([o = owner_, min, max] { emit o->progressRange(min, max); });
     }
     void progress(qint64 value) override {
         owner_->latest_.store(value, std::memory_order_relaxed);
-        // One call waiting is enough: it shows the value latest when it runs.
-        if (!owner_->progressPending_.exchange(true))
-            post([o = owner_] { o->deliverProgress(); });
+        unsent_ = true;
+        if (sincePost_.nsecsElapsed() >= kFrameNs)
+            flush();
     }
     void imageHeld(qint64 length) override {
+        flush();
         post([o = owner_, length] { emit o->imageHeld(length); });
     }
     void writing(bool on) override {
+        flush();
         post([o = owner_, on] { emit o->writing(on); });
     }
 
 private:
+    static constexpr qint64 kFrameNs = 16'000'000;
+    void flush() {
+        if (!std::exchange(unsent_, false))
+            return;
+        sincePost_.restart();
+        // One call waiting is enough: it shows the value latest when it runs.
+        if (!owner_->progressPending_.exchange(true))
+            post([o = owner_] { o->deliverProgress(); });
+    }
     template <typename F> void post(F &&call) {
         QMetaObject::invokeMethod(owner_, std::forward<F>(call), Qt::QueuedConnection);
     }
     TransferThread *owner_;
+    QElapsedTimer sincePost_;
+    bool unsent_ = false;
 };
 
 TransferThread::TransferThread(QObject *parent)
