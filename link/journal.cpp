@@ -89,6 +89,8 @@ QList<QJsonObject> Journal::entries(const JobResult &result, const QString &comm
 }
 
 bool Journal::append(const QString &path, const QList<QJsonObject> &lines, QString *error) {
+    if (lines.isEmpty())
+        return true;
     QByteArray text;
     for (const QJsonObject &line : lines)
         text += QJsonDocument(line).toJson(QJsonDocument::Compact) + '\n';

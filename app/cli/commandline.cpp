@@ -136,14 +136,14 @@ Options parseStrict(const QStringList &args) {
             o.files.append(name);
         } else if (name == QLatin1String("--port") && transfer) {
             if (portGiven || !o.device.isEmpty() || !o.serial.isEmpty())
-                return failed(o, QStringLiteral("give one --port or one --device"));
+                return failed(o, QStringLiteral("give one --port, --device or --serial"));
             if (!ok || n < 1 || n > 255)
                 return failed(o, QStringLiteral("--port takes a number from 1 to 255"));
             o.port = qint16(n);
             portGiven = true;
         } else if (name == QLatin1String("--device") && transfer) {
             if (portGiven || !o.device.isEmpty() || !o.serial.isEmpty())
-                return failed(o, QStringLiteral("give one --port or one --device"));
+                return failed(o, QStringLiteral("give one --port, --device or --serial"));
             if (value.isEmpty())
                 return failed(o, QStringLiteral("--device needs a device path"));
             o.device = value;

@@ -96,6 +96,11 @@ int fileFailure(Console &console, const char *what, const QString &path, const Q
     return FileFailed;
 }
 
+// Where a file is, wherever the journal is read later.
+QString absolute(const QString &path) {
+    return QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
+}
+
 const char *generationName(Generation generation) {
     return generation == Generation::First ? "first generation" : "second generation";
 }
@@ -115,7 +120,7 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
                                                             : QStringLiteral("verify");
     // A backup names its file once the file is written.
     Journal::Context context{
-        QStringLiteral("cli"), {}, {}, o.command == Command::Backup ? QString() : o.file};
+        QStringLiteral("cli"), {}, {}, o.command == Command::Backup ? QString() : absolute(o.file)};
     // Every try leaves its lines in the journal; --json prints the command's own line of the
     // last one, and a journal that cannot be written is said after everything else.
     QJsonObject own;
@@ -235,7 +240,7 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
                               QStringLiteral("the file exists (--force replaces it)"));
         if (!FileCommands::writeImage(o.file, result.image, console, &error))
             return fileFailed(result, "save", error);
-        result.exchanges.last().file = o.file;
+        result.exchanges.last().file = absolute(o.file);
         console.note(QStringLiteral("Backup: %1 (%2) from the Controller on %3 saved to %4")
                          .arg(byteCountText(FileCommands::savedLength(result.image)),
                               QLatin1String(generationName(result.image.generation)), device,
