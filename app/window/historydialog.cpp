@@ -1,9 +1,12 @@
 #include "window/historydialog.h"
 
+#include <QComboBox>
+#include <QFile>
 #include <QFileInfo>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QJsonDocument>
 #include <QLabel>
 #include <QPushButton>
 #include <QTableView>
@@ -35,13 +38,39 @@ QString cell(const Journal::Row &r, int column) {
 
 } // namespace
 
+HistoryModel::HistoryModel(QByteArray journal, QObject *parent)
+    : QAbstractTableModel(parent), text_(std::move(journal)) {
+    for (qsizetype end = text_.size(); end > 0;) {
+        const qsizetype start = text_.lastIndexOf('\n', end - 1) + 1;
+        const QByteArrayView line = QByteArrayView(text_).sliced(start, end - start).trimmed();
+        if (line.startsWith('{') && line.endsWith('}'))
+            lines_.append(line);
+        end = start - 1;
+    }
+    rows_.resize(lines_.size());
+    order_.reserve(lines_.size());
+    for (int i = 0; i < int(lines_.size()); ++i)
+        order_.append(i);
+}
+
+const Journal::Row &HistoryModel::parsed(int line) const {
+    std::optional<Journal::Row> &row = rows_[line];
+    if (!row) {
+        const QJsonDocument doc = QJsonDocument::fromJson(lines_.at(line).toByteArray());
+        row = Journal::row(doc.object());
+        if (!doc.isObject())
+            row->outcome = QStringLiteral("unreadable");
+    }
+    return *row;
+}
+
 QVariant HistoryModel::data(const QModelIndex &index, int role) const {
     if (!index.isValid())
         return {};
     if (role == Qt::DisplayRole)
-        return cell(rows_.at(index.row()), index.column());
-    if (role == Qt::ToolTipRole && !rows_.at(index.row()).file.isEmpty())
-        return rows_.at(index.row()).file;
+        return cell(row(index.row()), index.column());
+    if (role == Qt::ToolTipRole && !row(index.row()).file.isEmpty())
+        return row(index.row()).file;
     if (role == Qt::TextAlignmentRole && index.column() == 4)
         return QVariant(Qt::AlignRight | Qt::AlignVCenter);
     return {};
@@ -56,10 +85,11 @@ QVariant HistoryModel::headerData(int section, Qt::Orientation orientation, int 
 void HistoryModel::sort(int column, Qt::SortOrder order) {
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
     const bool down = order == Qt::DescendingOrder;
-    std::stable_sort(rows_.begin(), rows_.end(), [=](const Journal::Row &a, const Journal::Row &b) {
-        if (column == 4)
-            return down ? b.bytes < a.bytes : a.bytes < b.bytes;
-        return down ? cell(b, column) < cell(a, column) : cell(a, column) < cell(b, column);
+    // The journal's order breaks ties: newest first.
+    std::sort(order_.begin(), order_.end());
+    std::stable_sort(order_.begin(), order_.end(), [&](int x, int y) {
+        const Journal::Row &a = parsed(down ? y : x), &b = parsed(down ? x : y);
+        return column == 4 ? a.bytes < b.bytes : cell(a, column) < cell(b, column);
     });
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
 }
@@ -67,10 +97,9 @@ void HistoryModel::sort(int column, Qt::SortOrder order) {
 HistoryDialog::HistoryDialog(const QString &journalPath, QWidget *owner) : QDialog(owner) {
     setObjectName(QStringLiteral("HistoryDialog"));
     setWindowTitle(QStringLiteral("History"));
-    QList<Journal::Row> rows;
-    for (const QJsonObject &entry : Journal::read(journalPath))
-        rows.append(Journal::row(entry));
-    model_ = new HistoryModel(std::move(rows), this);
+    QFile journal(journalPath);
+    model_ = new HistoryModel(journal.open(QIODevice::ReadOnly) ? journal.readAll() : QByteArray(),
+                              this);
 
     auto *label =
         new QLabel(model_->rowCount() == 0
@@ -99,8 +128,23 @@ HistoryDialog::HistoryDialog(const QString &journalPath, QWidget *owner) : QDial
                     fontMetrics().horizontalAdvance(QLatin1String(kHeaders[c]))) +
                    24);
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->horizontalHeader()->setSortIndicator(0, Qt::DescendingOrder);
-    table_->setSortingEnabled(true);
+    // Sorted on a click only: the journal's own order is newest first already.
+    QHeaderView *header = table_->horizontalHeader();
+    header->setSortIndicator(0, Qt::DescendingOrder);
+    header->setSortIndicatorShown(true);
+    header->setSectionsClickable(true);
+    connect(header, &QHeaderView::sortIndicatorChanged, model_, &HistoryModel::sort);
+
+    // The header sorts by mouse; this by keyboard.
+    auto *sortBox = new QComboBox(this);
+    sortBox->setObjectName(QStringLiteral("sortBox"));
+    for (const char *name : kHeaders)
+        sortBox->addItem(QLatin1String(name));
+    auto *sortLabel = new QLabel(QStringLiteral("&Sort by:"), this);
+    sortLabel->setBuddy(sortBox);
+    connect(sortBox, &QComboBox::activated, this, [header](int c) {
+        header->setSortIndicator(c, c == 0 ? Qt::DescendingOrder : Qt::AscendingOrder);
+    });
 
     openButton_ = new QPushButton(QStringLiteral("&Open File"), this);
     openButton_->setObjectName(QStringLiteral("openFileButton"));
@@ -108,6 +152,8 @@ HistoryDialog::HistoryDialog(const QString &journalPath, QWidget *owner) : QDial
     for (QPushButton *button : {openButton_, closeButton})
         button->setAutoDefault(false); // Enter in the table opens the row, nothing else
     auto *buttons = new QHBoxLayout;
+    buttons->addWidget(sortLabel);
+    buttons->addWidget(sortBox);
     buttons->addStretch();
     buttons->addWidget(openButton_);
     buttons->addWidget(closeButton);

@@ -4,21 +4,22 @@
 
 #include <QAbstractTableModel>
 #include <QDialog>
+#include <optional>
 
 class QPushButton;
 class QTableView;
 
-// The journal's entries as table rows, sortable by any column. Holds plain rows, not widgets:
-// a journal of 100,000 lines opens at once.
+// The journal's lines as table rows, newest first, sortable by any column. A line is parsed
+// when it is first shown or sorted on, so a journal of 100,000 lines opens at once; lines that
+// are not whole (a write cut short) are left out.
 class HistoryModel : public QAbstractTableModel {
     Q_OBJECT
 
 public:
-    explicit HistoryModel(QList<Journal::Row> rows, QObject *parent = nullptr)
-        : QAbstractTableModel(parent), rows_(std::move(rows)) {}
+    explicit HistoryModel(QByteArray journal, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override {
-        return parent.isValid() ? 0 : int(rows_.size());
+        return parent.isValid() ? 0 : int(order_.size());
     }
     int columnCount(const QModelIndex &parent = QModelIndex()) const override {
         return parent.isValid() ? 0 : 7;
@@ -26,10 +27,15 @@ public:
     QVariant data(const QModelIndex &index, int role) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
     void sort(int column, Qt::SortOrder order) override;
-    const Journal::Row &row(int r) const { return rows_.at(r); }
+    const Journal::Row &row(int r) const { return parsed(order_.at(r)); }
 
 private:
-    QList<Journal::Row> rows_;
+    const Journal::Row &parsed(int line) const;
+
+    QByteArray text_;
+    QList<QByteArrayView> lines_; // into text_, newest first
+    QList<int> order_;            // the line shown in each row
+    mutable QList<std::optional<Journal::Row>> rows_;
 };
 
 // File > History: every transfer the journal records, newest first. A row whose file still
