@@ -1,5 +1,7 @@
 #include "config/imagediff.h"
 
+#include "config/image.h"
+
 #include <algorithm>
 
 ImageDiff diffImages(const QByteArray &expected, const QByteArray &actual) {
@@ -22,6 +24,36 @@ ImageDiff diffImages(const QByteArray &expected, const QByteArray &actual) {
         diff.count += extra;
     }
     return diff;
+}
+
+QList<DiffRun> diffRuns(const QByteArray &a, const QByteArray &b, qsizetype limit) {
+    QList<DiffRun> runs;
+    const qsizetype common = std::min(a.size(), b.size());
+    for (qsizetype i = 0; i < common && runs.size() < limit; ++i) {
+        if (a[i] == b[i])
+            continue;
+        qsizetype j = i;
+        while (j + 1 < common && a[j + 1] != b[j + 1])
+            ++j;
+        runs.append({i + 1, j + 1});
+        i = j;
+    }
+    const qsizetype longer = std::max(a.size(), b.size());
+    if (longer == common)
+        return runs;
+    if (!runs.isEmpty() && runs.last().last == common)
+        runs.last().last = longer; // one stretch across the shorter one's end
+    else if (runs.size() < limit)
+        runs.append({common + 1, longer});
+    return runs;
+}
+
+QString runText(const DiffRun &run) {
+    const qint64 n = run.last - run.first + 1;
+    return QStringLiteral("%1\u2013%2 (%3)")
+        .arg(run.first)
+        .arg(run.last)
+        .arg(n == 1 ? QStringLiteral("1 byte") : byteCountText(n));
 }
 
 QString verifyFailedText(const ImageDiff &diff, qint64 expectedLength, qint64 actualLength) {

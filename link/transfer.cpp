@@ -4,6 +4,7 @@
 #include "link/openadvice.h"
 #include "link/transfertexts.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <cmath>
 #include <cstring>
@@ -395,18 +396,46 @@ private:
     TransferObserver &to_;
 };
 
+// Runs one exchange and records it. `sent` is the image a Restore writes; a read's record
+// holds the image read when it came whole.
+template <typename Run>
+JobResult logged(QList<ExchangeRecord> &log, Clock &clock, const char *command, const Image *sent,
+                 Run run) {
+    ExchangeRecord record;
+    record.command = QLatin1String(command);
+    record.started = QDateTime::currentDateTime();
+    const qint64 startNs = clock.nowNs();
+    JobResult result = run();
+    if (result.outcome == Outcome::NothingHeld)
+        return result; // nothing was exchanged
+    record.seconds = double(clock.nowNs() - startNs) / 1e9;
+    record.outcome = outcomeName(result.outcome);
+    const Image *image = sent                                  ? sent
+                         : result.held == HeldEffect::Replaced ? &result.image
+                                                               : nullptr;
+    if (image) {
+        record.generation = image->generation;
+        record.sha256 = QCryptographicHash::hash(image->bytes, QCryptographicHash::Sha256).toHex();
+    }
+    record.bytes = result.bytesMoved;
+    record.text = result.boxText;
+    log.append(record);
+    return result;
+}
+
 JobResult backupInto(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
-                     TransferObserver &observer) {
-    return Exchange(spec, port, clock, stop, observer).backup();
+                     TransferObserver &observer, QList<ExchangeRecord> &log, const char *command) {
+    return logged(log, clock, command, nullptr,
+                  [&] { return Exchange(spec, port, clock, stop, observer).backup(); });
 }
 
 JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
-                         TransferObserver &observer) {
+                         TransferObserver &observer, QList<ExchangeRecord> &log) {
     WithoutImage quiet(observer);
     QString snapshotPath;
     // With nothing to send there is nothing to keep or to check.
     if (!spec.image.isEmpty() && spec.backupFirst) {
-        JobResult before = backupInto(spec, port, clock, stop, quiet);
+        JobResult before = backupInto(spec, port, clock, stop, quiet, log, "snapshot");
         if (before.outcome == Outcome::Stopped)
             return before;
         // A snapshot that may be wrong (a checksum refused) is no way back: stop there too.
@@ -432,16 +461,19 @@ JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, co
                 QStringLiteral("\n\n") + texts::kRestoreNotStarted;
             return failed;
         }
+        log.last().file = snapshotPath;
     }
 
     observer.writing(true);
-    JobResult result = Exchange(spec, port, clock, stop, observer).restore(spec.image);
+    JobResult result = logged(log, clock, "restore", &spec.image, [&] {
+        return Exchange(spec, port, clock, stop, observer).restore(spec.image);
+    });
     observer.writing(false);
     result.snapshotPath = snapshotPath;
     if (result.outcome != Outcome::Succeeded || !spec.verify)
         return result;
 
-    JobResult readBack = backupInto(spec, port, clock, stop, quiet);
+    JobResult readBack = backupInto(spec, port, clock, stop, quiet, log, "read-back");
     readBack.snapshotPath = snapshotPath;
     readBack.held = HeldEffect::Kept;
     if (readBack.outcome != Outcome::Succeeded)
@@ -452,6 +484,8 @@ JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, co
         readBack.outcome = Outcome::Refused;
         readBack.boxTitle = texts::kErrorTitle;
         readBack.boxText = verifyFailedText(diff, spec.image.length(), readBack.image.length());
+        log.last().outcome = QStringLiteral("differs");
+        log.last().text = readBack.boxText;
     }
     readBack.bytesMoved = result.bytesMoved;
     readBack.image = Image();
@@ -459,6 +493,24 @@ JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, co
 }
 
 } // namespace
+
+QString outcomeName(Outcome outcome) {
+    switch (outcome) {
+    case Outcome::Succeeded:
+        return QStringLiteral("succeeded");
+    case Outcome::NothingHeld:
+        return QStringLiteral("nothing-held");
+    case Outcome::OpenFailed:
+        return QStringLiteral("open-failed");
+    case Outcome::NoResponse:
+        return QStringLiteral("no-response");
+    case Outcome::Refused:
+        return QStringLiteral("refused");
+    case Outcome::Stopped:
+        return QStringLiteral("stopped");
+    }
+    return {};
+}
 
 void applyToHeld(HeldImage &held, JobSpec::Kind kind, const JobResult &result) {
     switch (kind) {
@@ -481,22 +533,27 @@ JobResult runJob(const JobSpec &spec, SerialPort &port, Clock &clock, const Stop
                  TransferObserver &observer) {
     port.watch(&stop);
     JobResult result;
+    QList<ExchangeRecord> log;
     switch (spec.kind) {
     case JobSpec::Kind::Backup:
-        result = backupInto(spec, port, clock, stop, observer);
+        result = backupInto(spec, port, clock, stop, observer, log, "backup");
         break;
     case JobSpec::Kind::Restore:
-        result = guardedRestore(spec, port, clock, stop, observer);
+        result = guardedRestore(spec, port, clock, stop, observer, log);
         break;
     case JobSpec::Kind::Verify: {
         WithoutImage quiet(observer);
-        result = backupInto(spec, port, clock, stop, quiet);
+        result = backupInto(spec, port, clock, stop, quiet, log, "verify");
         result.held = HeldEffect::Kept;
-        if (result.outcome == Outcome::Succeeded)
+        if (result.outcome == Outcome::Succeeded) {
             result.diff = diffImages(spec.image.bytes, result.image.bytes);
+            if (!result.diff->identical())
+                log.last().outcome = QStringLiteral("differs");
+        }
         break;
     }
     }
+    result.exchanges = std::move(log);
     if (port.isOpen())
         port.close(true);
     port.watch(nullptr);

@@ -61,6 +61,24 @@ struct JobSpec {
     bool commandLineAdvice = false;              // advice names options, not menus
 };
 
+// One exchange a job ran, as the journal records it: the Backup or verify that read the
+// controller's image, the Restore that wrote one, the snapshot before a Restore, the read-back
+// after it.
+struct ExchangeRecord {
+    QString command; // "backup", "restore", "verify", "snapshot", "read-back"
+    QString outcome; // "succeeded", "stopped", "no-response", "refused", "open-failed", ...
+    Generation generation = Generation::Unknown;
+    qint64 bytes = 0;  // image bytes read or written
+    QByteArray sha256; // lower-case hex of the image read, written or compared; empty: none whole
+    QString file;      // the snapshot written; the face names the others
+    QString text;      // the box text; empty: none
+    QDateTime started;
+    double seconds = 0;
+};
+
+// The journal's word for an outcome.
+QString outcomeName(Outcome outcome);
+
 struct JobResult {
     Outcome outcome = Outcome::Succeeded;
     QString boxTitle, boxText; // the box to show; no text: none
@@ -70,7 +88,8 @@ struct JobResult {
     QString device;        // the device opened
     QString snapshotPath;  // Restore: the snapshot written; empty: none
     bool verified = false;
-    std::optional<ImageDiff> diff; // Verify: how the controller's image differs
+    std::optional<ImageDiff> diff;   // Verify: how the controller's image differs
+    QList<ExchangeRecord> exchanges; // in the order they ran
 
     bool hasBox() const { return !boxText.isEmpty(); }
 };

@@ -1,8 +1,11 @@
 #include "cli/commandline.h"
 
 #include "config/imagediff.h"
+#include "link/journal.h"
 #include "link/progressestimate.h"
+#include "link/transfertexts.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -19,7 +22,7 @@ struct Word {
 const Word kWords[] = {
     {"backup", Command::Backup},     {"restore", Command::Restore}, {"verify", Command::Verify},
     {"ports", Command::Ports},       {"--help", Command::Help},     {"-h", Command::Help},
-    {"--version", Command::Version},
+    {"--version", Command::Version}, {"history", Command::History}, {"diff", Command::Diff},
 };
 
 const Word *findWord(const QString &arg) {
@@ -45,7 +48,8 @@ QString rateText(double bytesPerSecond) {
 namespace {
 
 bool takesValue(const QString &name) {
-    static const char *const names[] = {"--port", "--device", "-o", "--output", "-i", "--input"};
+    static const char *const names[] = {"--port",  "--device", "-o",        "--output", "-i",
+                                        "--input", "--serial", "--retries", "-n"};
     for (const char *n : names)
         if (name == QLatin1String(n))
             return true;
@@ -96,7 +100,8 @@ Options parseStrict(const QStringList &args) {
     if (!word)
         return failed(o, args.isEmpty() ? QStringLiteral("no command given")
                                         : QStringLiteral("unknown command '%1' (the commands are "
-                                                         "backup, restore, verify and ports)")
+                                                         "backup, restore, verify, ports, history "
+                                                         "and diff)")
                                               .arg(args.first()));
     o.command = word->command;
     const bool transfer = o.command == Command::Backup || o.command == Command::Restore ||
@@ -123,21 +128,38 @@ Options parseStrict(const QStringList &args) {
             return failed(o, QStringLiteral("%1 takes no value").arg(name));
         }
 
-        if (name == QLatin1String("--port") && transfer) {
-            bool ok = false;
-            const int n = value.toInt(&ok);
-            if (portGiven || !o.device.isEmpty())
-                return failed(o, QStringLiteral("give one --port or one --device"));
+        bool ok = false;
+        const int n = value.toInt(&ok);
+        if (!name.startsWith(QLatin1Char('-')) && o.command == Command::Diff) {
+            if (o.files.size() == 2)
+                return failed(o, QStringLiteral("diff compares two files"));
+            o.files.append(name);
+        } else if (name == QLatin1String("--port") && transfer) {
+            if (portGiven || !o.device.isEmpty() || !o.serial.isEmpty())
+                return failed(o, QStringLiteral("give one --port, --device or --serial"));
             if (!ok || n < 1 || n > 255)
                 return failed(o, QStringLiteral("--port takes a number from 1 to 255"));
             o.port = qint16(n);
             portGiven = true;
         } else if (name == QLatin1String("--device") && transfer) {
-            if (portGiven || !o.device.isEmpty())
-                return failed(o, QStringLiteral("give one --port or one --device"));
+            if (portGiven || !o.device.isEmpty() || !o.serial.isEmpty())
+                return failed(o, QStringLiteral("give one --port, --device or --serial"));
             if (value.isEmpty())
                 return failed(o, QStringLiteral("--device needs a device path"));
             o.device = value;
+        } else if (name == QLatin1String("--serial") && transfer) {
+            if (portGiven || !o.device.isEmpty() || !o.serial.isEmpty() || value.isEmpty())
+                return failed(o, QStringLiteral("give one --port, --device or --serial"));
+            o.serial = value;
+        } else if (name == QLatin1String("--retries") &&
+                   (o.command == Command::Backup || o.command == Command::Verify)) {
+            if (!ok || n < 0 || n > 100)
+                return failed(o, QStringLiteral("--retries takes a number from 0 to 100"));
+            o.retries = n;
+        } else if (name == QLatin1String("-n") && o.command == Command::History) {
+            if (!ok || n < 1)
+                return failed(o, QStringLiteral("-n takes a number from 1"));
+            o.newest = n;
         } else if (((name == QLatin1String("-o") || name == QLatin1String("--output")) &&
                     o.command == Command::Backup) ||
                    ((name == QLatin1String("-i") || name == QLatin1String("--input")) &&
@@ -151,7 +173,7 @@ Options parseStrict(const QStringList &args) {
             o.force = true;
         } else if ((name == QLatin1String("--quiet") || name == QLatin1String("-q")) && transfer) {
             o.quiet = true;
-        } else if (name == QLatin1String("--json") && o.command == Command::Ports) {
+        } else if (name == QLatin1String("--json") && o.command != Command::Diff) {
             o.json = true;
         } else {
             return failed(
@@ -160,9 +182,11 @@ Options parseStrict(const QStringList &args) {
         }
     }
 
-    if (transfer && !portGiven && o.device.isEmpty())
-        return failed(
-            o, QStringLiteral("%1 needs --port N or --device PATH").arg(QLatin1String(word->text)));
+    if (transfer && !portGiven && o.device.isEmpty() && o.serial.isEmpty())
+        return failed(o, QStringLiteral("%1 needs --port N, --device PATH or --serial SN")
+                             .arg(QLatin1String(word->text)));
+    if (o.command == Command::Diff && o.files.size() != 2)
+        return failed(o, QStringLiteral("diff needs two files"));
     if (transfer && o.file.isEmpty())
         return failed(o, QStringLiteral("%1 needs %2 FILE")
                              .arg(QLatin1String(word->text),
@@ -274,10 +298,12 @@ QString helpText() {
     return QStringLiteral(
                "Usage:\n"
                "  stowline                      open the window\n"
-               "  stowline backup  (--port N | --device PATH) -o FILE [--force] [--quiet]\n"
-               "  stowline restore (--port N | --device PATH) -i FILE [--quiet]\n"
-               "  stowline verify  (--port N | --device PATH) -i FILE [--quiet]\n"
+               "  stowline backup  PORT -o FILE [--force] [--retries N] [--json] [--quiet]\n"
+               "  stowline restore PORT -i FILE [--json] [--quiet]\n"
+               "  stowline verify  PORT -i FILE [--retries N] [--json] [--quiet]\n"
                "  stowline ports   [--json]\n"
+               "  stowline history [-n N] [--json]\n"
+               "  stowline diff    A B\n"
                "  stowline --help | --version\n"
                "\n"
                "Commands (no window, no display needed):\n"
@@ -290,16 +316,29 @@ QString helpText() {
                "            and compare it with FILE.\n"
                "  ports     List the serial ports: device, description, manufacturer,\n"
                "            serial number, VID:PID, stable by-id path.\n"
+               "  history   The newest N entries of the journal (default 20), newest first.\n"
+               "  diff      Compare two image files: their lengths, how many bytes differ,\n"
+               "            and the first 20 stretches of differing bytes (from byte 1).\n"
                "\n"
-               "Options:\n"
+               "PORT is one of:\n"
                "  --port N            Port N as the window's Port menu maps it: %1.\n"
                "  --device PATH       The serial device itself (/dev/ttyUSB0, COM7, ...).\n"
+               "  --device auto       The one USB serial adapter present.\n"
+               "  --serial SN         The adapter with USB serial number SN (see 'ports').\n"
+               "\n"
+               "Options:\n"
                "  -o, --output FILE   Where backup writes the image.\n"
                "  -i, --input FILE    The image restore sends and verify compares.\n"
                "  --force             Let backup replace an existing FILE (only once the\n"
                "                      new image is complete).\n"
+               "  --retries N         backup, verify: when the Controller does not respond or\n"
+               "                      refuses the checksum, try again after 1 s, up to N\n"
+               "                      more times.\n"
                "  -q, --quiet         No status or progress; errors still print.\n"
-               "  --json              ports: a JSON array.\n"
+               "  --json              backup, restore, verify: the command's journal line\n"
+               "                      on standard output, also when it failed. ports,\n"
+               "                      history: a JSON array.\n"
+               "  -n N                history: how many entries.\n"
                "  -h, --help          This text.\n"
                "  --version           The version.\n"
                "\n"
@@ -307,29 +346,30 @@ QString helpText() {
                "boxes, prefixed by their title. Ctrl-C stops a transfer: the port is closed,\n"
                "nothing more is sent, and no file is written.\n"
                "\n"
+               "Every backup, restore and verify, from the window or from here, adds one line\n"
+               "a try to the journal, %2 (JSON Lines).\n"
+               "\n"
                "Exit codes:\n"
                "  0    success\n"
                "  1    wrong usage\n"
-               "  2    the port cannot be opened\n"
+               "  2    the port cannot be opened, or --serial/--device auto fits no port or\n"
+               "       several\n"
                "  3    the Controller did not respond\n"
                "  4    checksum or verdict refused, or wrong image length for the Controller\n"
                "  5    a file cannot be read or written (backup: FILE exists, no --force)\n"
-               "  6    verify: the Controller's image differs from FILE\n"
+               "  6    verify: the Controller's image differs from FILE; diff: A and B differ\n"
                "  130  interrupted\n")
-        .arg(mapping);
+        .arg(mapping, QDir::toNativeSeparators(Journal::path()));
 }
 
 QString versionText() {
     return QStringLiteral("stowline %1\n").arg(QLatin1String(STOWLINE_VERSION_TEXT));
 }
 
-QString portsText(const QList<SerialPortEntry> &ports) {
-    QList<QStringList> rows{{QStringLiteral("DEVICE"), QStringLiteral("DESCRIPTION"),
-                             QStringLiteral("MANUFACTURER"), QStringLiteral("SERIAL"),
-                             QStringLiteral("VID:PID"), QStringLiteral("BY-ID")}};
-    for (const SerialPortEntry &p : ports)
-        rows.append(
-            {p.device, p.description, p.manufacturer, p.serialNumber, p.vidPid(), p.byIdPath});
+namespace {
+
+// Columns as wide as their widest cell; an empty cell reads "-".
+QString tableText(QList<QStringList> rows) {
     QList<qsizetype> widths(rows.first().size(), 1);
     for (QStringList &row : rows)
         for (qsizetype c = 0; c < row.size(); ++c) {
@@ -345,6 +385,92 @@ QString portsText(const QList<SerialPortEntry> &ports) {
         text += line + QLatin1Char('\n');
     }
     return text;
+}
+
+} // namespace
+
+QString portsText(const QList<SerialPortEntry> &ports) {
+    QList<QStringList> rows{{QStringLiteral("DEVICE"), QStringLiteral("DESCRIPTION"),
+                             QStringLiteral("MANUFACTURER"), QStringLiteral("SERIAL"),
+                             QStringLiteral("VID:PID"), QStringLiteral("BY-ID")}};
+    for (const SerialPortEntry &p : ports)
+        rows.append(
+            {p.device, p.description, p.manufacturer, p.serialNumber, p.vidPid(), p.byIdPath});
+    return tableText(rows);
+}
+
+QString historyText(const QList<QJsonObject> &entries) {
+    QList<QStringList> rows{{QStringLiteral("TIME"), QStringLiteral("COMMAND"),
+                             QStringLiteral("PORT"), QStringLiteral("SERIAL"),
+                             QStringLiteral("BYTES"), QStringLiteral("SHA-256"),
+                             QStringLiteral("OUTCOME")}};
+    for (const QJsonObject &entry : entries) {
+        const Journal::Row r = Journal::row(entry);
+        rows.append(
+            {r.time, r.command, r.where, r.serial, QString::number(r.bytes), r.hash, r.outcome});
+    }
+    return tableText(rows);
+}
+
+QString chooseAdapter(const Options &o, const PortInventory &inventory, QString *error) {
+    const QList<SerialPortEntry> ports = inventory ? inventory() : QList<SerialPortEntry>();
+    QList<SerialPortEntry> fit;
+    for (const SerialPortEntry &p : ports)
+        if (o.serial.isEmpty() ? p.vendorId != 0 : p.serialNumber == o.serial)
+            fit.append(p);
+    if (fit.size() == 1)
+        return fit.first().device;
+    *error = o.serial.isEmpty() ? fit.isEmpty()
+                                      ? QStringLiteral("--device auto: no USB serial adapter is "
+                                                       "present")
+                                      : QStringLiteral("--device auto: %1 USB serial adapters are "
+                                                       "present; choose one with --serial SN")
+                                            .arg(fit.size())
+             : fit.isEmpty()
+                 ? QStringLiteral("--serial %1: no port has that serial number").arg(o.serial)
+                 : QStringLiteral("--serial %1: %2 ports have that serial number; name the "
+                                  "device with --device")
+                       .arg(o.serial)
+                       .arg(fit.size());
+    *error += ports.isEmpty() ? QStringLiteral("\nNo serial ports found.")
+                              : QStringLiteral("\n") + portsText(ports).chopped(1);
+    return {};
+}
+
+bool worthRetrying(const JobResult &result) {
+    return result.outcome == Outcome::NoResponse ||
+           (result.outcome == Outcome::Refused && result.boxText == texts::kBadChecksum);
+}
+
+JobResult withRetries(int retries, const std::function<JobResult()> &attempt,
+                      const std::function<bool(const JobResult &)> &pause) {
+    JobResult result = attempt();
+    for (int left = retries; left > 0 && worthRetrying(result) && pause(result); --left)
+        result = attempt();
+    return result;
+}
+
+QString runLines(const QByteArray &a, const QByteArray &b) {
+    const QList<DiffRun> runs = diffRuns(a, b, 21);
+    QString text;
+    for (qsizetype i = 0; i < qMin<qsizetype>(runs.size(), 20); ++i)
+        text += QStringLiteral("  ") + runText(runs[i]) + QLatin1Char('\n');
+    if (runs.size() > 20)
+        text += QStringLiteral("  and more after these\n");
+    return text;
+}
+
+QString diffText(const QString &nameA, const QByteArray &a, const QString &nameB,
+                 const QByteArray &b) {
+    const ImageDiff d = diffImages(a, b);
+    QString text = QStringLiteral("%1: %2\n%3: %4\n")
+                       .arg(nameA, byteCountText(a.size()), nameB, byteCountText(b.size()));
+    if (d.identical())
+        return text + QStringLiteral("identical\n");
+    return text +
+           (d.count == 1 ? QStringLiteral("1 byte differs\n")
+                         : QStringLiteral("%1 differ\n").arg(byteCountText(d.count))) +
+           runLines(a, b);
 }
 
 QByteArray portsJson(const QList<SerialPortEntry> &ports) {

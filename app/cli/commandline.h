@@ -5,21 +5,27 @@
 #include "link/transfer.h"
 
 #include <QByteArray>
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 #include <QStringList>
+#include <functional>
 
 // The command line as plain code: what the arguments ask for, how an outcome becomes an exit
 // code, how progress reads, and how two images differ. Nothing here touches a port or a file.
 namespace Cli {
 
-enum class Command { Backup, Restore, Verify, Ports, Help, Version };
+enum class Command { Backup, Restore, Verify, Ports, Help, Version, History, Diff };
 
 struct Options {
     Command command = Command::Help;
-    qint16 port = 0; // --port N; 0 with --device
-    QString device;  // --device PATH
-    QString file;    // -o for backup, -i for restore and verify
+    qint16 port = 0;   // --port N; 0 with --device
+    QString device;    // --device PATH, or "auto"
+    QString serial;    // --serial SN
+    QString file;      // -o for backup, -i for restore and verify
+    QStringList files; // diff A B
+    int retries = 0;   // --retries N
+    int newest = 20;   // history -n N
     bool force = false;
     bool quiet = false;
     bool json = false;
@@ -44,6 +50,28 @@ enum ExitCode : int {
     Interrupted = 130,
 };
 int exitCodeFor(Outcome outcome);
+
+// The device --serial SN or --device auto stands for among the ports the system has; empty
+// when no port or several fit, with *error saying so and listing them.
+QString chooseAdapter(const Options &o, const PortInventory &inventory, QString *error);
+
+// Whether a try that ended so is worth another: the controller fell silent or refused the
+// checksum, which a poor line explains.
+bool worthRetrying(const JobResult &result);
+// Runs `attempt`, and again while it is worth retrying, up to `retries` more times. Before each
+// retry `pause` gets the try that failed and waits; false calls the retries off. Returns the
+// last try's result.
+JobResult withRetries(int retries, const std::function<JobResult()> &attempt,
+                      const std::function<bool(const JobResult &)> &pause);
+
+// `diff A B` as written to standard output: both lengths, the count of differing bytes and
+// the first 20 stretches of them.
+QString diffText(const QString &nameA, const QByteArray &a, const QString &nameB,
+                 const QByteArray &b);
+// The first 20 stretches, one indented line each.
+QString runLines(const QByteArray &a, const QByteArray &b);
+
+QString historyText(const QList<QJsonObject> &entries);
 
 // How the Controller's image differs from a file's, counted as the verify after a Restore
 // counts (bytes past the end of the shorter one differ).

@@ -9,6 +9,7 @@
 #include "window/devicedialog.h"
 #include "window/dialogs.h"
 #include "window/filelabel.h"
+#include "window/historydialog.h"
 #include "window/placement.h"
 
 #include <QAction>
@@ -109,6 +110,7 @@ void MainWindow::buildMenus() {
     openAction_ = item(fileMenu_, "openAction", QStringLiteral("&Open"));
     openSnapshotAction_ = item(fileMenu_, "openSnapshotAction", QStringLiteral("Open &Snapshot…"));
     saveAction_ = item(fileMenu_, "saveAction", QStringLiteral("&Save"));
+    historyAction_ = item(fileMenu_, "historyAction", QStringLiteral("&History\u2026"));
     exitAction_ = item(fileMenu_, "exitAction", QStringLiteral("E&xit"));
 
     actionsMenu_ = menu("actionsMenu", QStringLiteral("&Actions"));
@@ -145,6 +147,7 @@ void MainWindow::buildMenus() {
     connect(openAction_, &QAction::triggered, this, &MainWindow::open);
     connect(openSnapshotAction_, &QAction::triggered, this, &MainWindow::openSnapshot);
     connect(saveAction_, &QAction::triggered, this, &MainWindow::save);
+    connect(historyAction_, &QAction::triggered, this, &MainWindow::history);
     connect(exitAction_, &QAction::triggered, this, &QWidget::close);
     connect(backupAction_, &QAction::triggered, this, &MainWindow::backup);
     connect(restoreAction_, &QAction::triggered, this, &MainWindow::restore);
@@ -354,6 +357,7 @@ void MainWindow::startTransfer(JobSpec::Kind kind) {
         spec.now = QDateTime::currentDateTime();
     }
     running_ = kind;
+    runningPort_ = spec.port;
     stopAsked_ = false;
     writing_ = false;
     // Modal windows wait until the transfer has ended: they come back at every end.
@@ -370,6 +374,7 @@ void MainWindow::transferFinished(const JobResult &result) {
     asking_ = false;
     showTransferText(false);
     applyToHeld(image_, running_, result);
+    const QString journalError = writeJournal(result);
     if (running_ == JobSpec::Kind::Backup && result.held != HeldEffect::Kept)
         setConfigStatus(image_.isEmpty() ? texts::kEmpty : byteCountText(image_.length()));
     setProgressValue(0);
@@ -381,12 +386,35 @@ void MainWindow::transferFinished(const JobResult &result) {
     if (running_ == JobSpec::Kind::Restore)
         setStatus(
             texts::restoreEndStatus(result.verified, QFileInfo(result.snapshotPath).fileName()));
+    if (!journalError.isEmpty())
+        setStatus(Journal::notWrittenText(journalError));
     aboutAction_->setEnabled(true);
     chooseDeviceAction_->setEnabled(true);
     emit transferEnded();
     // Closing can still be called off (an unsaved image): the next transfer starts afresh.
     if (std::exchange(closeAfterTransfer_, false))
         QTimer::singleShot(0, this, &QWidget::close);
+}
+
+QString MainWindow::writeJournal(const JobResult &result) {
+    const bool restore = running_ == JobSpec::Kind::Restore;
+    if (running_ == JobSpec::Kind::Backup && result.held != HeldEffect::Kept)
+        imageFile_.clear(); // the image held now came from the controller
+    const Journal::Context context{QStringLiteral("window"), runningPort_,
+                                   inventory_ ? inventory_() : QList<SerialPortEntry>(),
+                                   restore ? imageFile_ : QString()};
+    QString error;
+    Journal::append(
+        Journal::path(),
+        Journal::entries(result, restore ? QStringLiteral("restore") : QString(), context), &error);
+    return error;
+}
+
+void MainWindow::history() {
+    HistoryDialog dialog(Journal::path(), this);
+    // Opened as Open opens a file: an unsaved Backup is offered for saving first.
+    if (dialog.exec() == QDialog::Accepted && !transferRunning() && mayReplaceImage())
+        files_.openFile(dialog.chosenFile());
 }
 
 void MainWindow::open() {
@@ -527,6 +555,7 @@ void MainWindow::setFileText(const QString &text) {
 }
 
 void MainWindow::setFilePath(const QString &path) {
+    imageFile_ = QDir::toNativeSeparators(QFileInfo(path).absoluteFilePath());
     setFileText(ConfigFile::pathTail(path));
     fileLabel_->setPath(path);
 }

@@ -52,6 +52,7 @@ public slots:
     // Open of a given file, as from the command line or a drop; ignored while a transfer runs.
     void openFile(const QString &path);
     void openSnapshot();
+    void history();
     bool save();
     void backup();
     void restore();
@@ -94,6 +95,7 @@ private:
     void saveSettings();
     void startTransfer(JobSpec::Kind kind);
     void transferFinished(const JobResult &result);
+    QString writeJournal(const JobResult &result); // why it was not written; empty: it was
     void applyProgress();
     void askDuringTransfer(const QString &text, std::function<void()> onYes);
     void showTransferText(bool running);
@@ -113,6 +115,8 @@ private:
     PortInventory inventory_ = systemSerialPorts;
     TransferThread *transfer_;
     JobSpec::Kind running_ = JobSpec::Kind::Backup;
+    PortChoice runningPort_;
+    QString imageFile_; // the file the image held was opened from or saved to; empty: none
     bool stopAsked_ = false;
     bool writing_ = false; // a Restore is writing to the controller
     bool closeAfterTransfer_ = false;
@@ -132,6 +136,7 @@ private:
     QMenu *fileMenu_ = nullptr, *actionsMenu_ = nullptr, *settingsMenu_ = nullptr;
     QMenu *portMenu_ = nullptr, *helpMenu_ = nullptr;
     QAction *openAction_ = nullptr, *openSnapshotAction_ = nullptr, *saveAction_ = nullptr;
+    QAction *historyAction_ = nullptr;
     QAction *exitAction_ = nullptr, *backupAction_ = nullptr, *restoreAction_ = nullptr;
     QAction *stopAction_ = nullptr, *verifyAction_ = nullptr, *backupFirstAction_ = nullptr;
     QAction *portActions_[4] = {};

@@ -42,7 +42,8 @@ private slots:
         row("backup --bogus --help", "help port=0 device= file=");
         row("", "window");
         row("config.SAV", "window");
-        row("frobnicate", "(the commands are backup, restore, verify and ports)", false);
+        row("frobnicate", "(the commands are backup, restore, verify, ports, history and diff)",
+            false);
         row("/dev/null", "no display", false); // a file to open
         row("", "no display", false);
     }
@@ -113,6 +114,170 @@ private slots:
         QCOMPARE(int(all.count(QLatin1Char('\r'))),
                  style == Cli::ProgressMeter::Style::Terminal ? writes : 0);
     }
+
+    // ---- Journal, scripts and many adapters ----------------------------------------------
+    void scriptOptions_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<QString>("want"); // the new options, or part of the usage error
+        const auto row = [](const char *args, const char *want) {
+            QTest::newRow(args) << QString::fromUtf8(args) << QString::fromUtf8(want);
+        };
+        row("backup --serial FT1 -o a.CCF --retries 2 --json", "serial=FT1 retries=2 json");
+        row("verify --device auto -i a.CCF --retries=0", "device=auto");
+        row("history -n 5 --json", "newest=5 json");
+        row("history", "newest=20");
+        row("diff a.CCF b.CCF", "files=a.CCF,b.CCF");
+        row("diff a.CCF", "diff needs two files");
+        row("diff a b c", "diff compares two files");
+        row("restore --port 1 -i a.CCF --retries 1", "'--retries' is not an option of restore");
+        row("backup --port 1 --serial FT1 -o a.CCF", "give one --port, --device or --serial");
+        row("verify --serial FT1 --device auto -i a", "give one --port, --device or --serial");
+        row("backup --retries 101 --port 1 -o a", "--retries takes a number from 0 to 100");
+        row("history -n 0", "-n takes a number from 1");
+        row("backup -o a.CCF", "backup needs --port N, --device PATH or --serial SN");
+    }
+    void scriptOptions() {
+        QFETCH(QString, args);
+        QFETCH(QString, want);
+        const Cli::Options o = Cli::parse(args.split(' '));
+        const QString got =
+            !o.error.isEmpty()
+                ? o.error
+                : QStringLiteral("%1%2%3%4%5%6")
+                      .arg(o.serial.isEmpty() ? "" : "serial=" + o.serial + ' ',
+                           o.device.isEmpty() ? "" : "device=" + o.device + ' ',
+                           o.retries ? QString("retries=%1 ").arg(o.retries) : "",
+                           o.command == Cli::Command::History ? QString("newest=%1 ").arg(o.newest)
+                                                              : "",
+                           o.files.isEmpty() ? "" : "files=" + o.files.join(',') + ' ',
+                           o.json ? "json" : "")
+                      .trimmed();
+        QVERIFY2(o.error.isEmpty() ? got == want : got.contains(want), qPrintable(got));
+    }
+
+    // --serial and --device auto through the inventory: the one port that fits, or why none
+    // does, with what is there.
+    void chooseAdapter_data() {
+        QTest::addColumn<QString>("args");
+        QTest::addColumn<int>("adapters"); // USB adapters present: FT1, FT2, ...
+        QTest::addColumn<QString>("want"); // the device, or the first line of the error
+        QTest::newRow("auto, one") << "--device auto" << 1 << "/dev/ttyUSB0";
+        QTest::newRow("auto, none")
+            << "--device auto" << 0 << "--device auto: no USB serial adapter is present";
+        QTest::newRow("auto, several")
+            << "--device auto" << 2
+            << "--device auto: 2 USB serial adapters are present; choose one with --serial SN";
+        QTest::newRow("serial, present") << "--serial FT2" << 3 << "/dev/ttyUSB1";
+        QTest::newRow("serial, absent")
+            << "--serial FT9" << 2 << "--serial FT9: no port has that serial number";
+        QTest::newRow("serial, on a port without USB")
+            << "--serial S0" << 2
+            << "--serial S0: 2 ports have that serial number; name the device with --device";
+    }
+    void chooseAdapter() {
+        QFETCH(QString, args);
+        QFETCH(int, adapters);
+        const PortInventory inventory = [adapters] {
+            QList<SerialPortEntry> ports{{"/dev/ttyS0", {}, {}, "S0", 0, 0, {}},
+                                         {"/dev/ttyS1", {}, {}, "S0", 0, 0, {}}};
+            for (int i = 0; i < adapters; ++i)
+                ports.append({QString("/dev/ttyUSB%1").arg(i),
+                              "FT232R USB UART",
+                              "FTDI",
+                              QString("FT%1").arg(i + 1),
+                              0x0403,
+                              0x6001,
+                              {}});
+            return ports;
+        };
+        const Cli::Options o = Cli::parse(("backup -o a.CCF " + args).split(' '));
+        QString error;
+        const QString device = Cli::chooseAdapter(o, inventory, &error);
+        QTEST(device.isEmpty() ? error.section('\n', 0, 0) : device, "want");
+        // The error lists every port there is.
+        QCOMPARE(error.count('\n'), device.isEmpty() ? 3 + adapters : 0);
+    }
+
+    // A silent controller or a refused checksum is tried again, up to --retries more times;
+    // anything else, or a pause called off, ends it.
+    void retries_data() {
+        QTest::addColumn<QString>("ends"); // of the tries the controller gives, in order
+        QTest::addColumn<int>("retries");
+        QTest::addColumn<int>("tries");
+        QTest::newRow("silent, then read") << "silent read" << 3 << 2;
+        QTest::newRow("silent beyond the retries") << "silent checksum silent read" << 2 << 3;
+        QTest::newRow("no retries") << "silent read" << 0 << 1;
+        QTest::newRow("refused otherwise") << "length read" << 3 << 1;
+        QTest::newRow("open failed") << "open read" << 3 << 1;
+        QTest::newRow("pause called off") << "silent stop read" << 3 << 2;
+    }
+    void retries() {
+        QFETCH(QString, ends);
+        QFETCH(int, retries);
+        const QStringList script = ends.split(' ');
+        int tries = 0, pauses = 0;
+        const JobResult last = Cli::withRetries(
+            retries,
+            [&] {
+                const QString end = script.value(tries++);
+                JobResult r;
+                r.outcome = end == "silent"                        ? Outcome::NoResponse
+                            : end == "checksum" || end == "length" ? Outcome::Refused
+                            : end == "open"                        ? Outcome::OpenFailed
+                                                                   : Outcome::Succeeded;
+                r.boxText = end == "checksum" ? "Error : Bad Checksum"
+                            : end == "length" ? "Error : Incorrect File Length"
+                                              : "";
+                return r;
+            },
+            [&](const JobResult &) { return script.value(tries + pauses++ - 1) != "stop"; });
+        QTEST(tries, "tries");
+        QCOMPARE(pauses, tries - 1 + (script.value(tries) == "stop" ? 1 : 0));
+        QCOMPARE(Cli::worthRetrying(last), tries == retries + 1 || script.value(tries) == "stop");
+    }
+
+    // diff's report, and the stretches verify prints: offsets from 1, the bytes past the
+    // shorter image's end one stretch with any that runs into them, 20 at most.
+    void diffText_data() {
+        QTest::addColumn<QByteArray>("b"); // against 40 bytes of "a"
+        QTest::addColumn<QString>("text");
+        const QByteArray a(40, 'a');
+        const auto with = [&a](std::initializer_list<int> at, qsizetype size = 40) {
+            QByteArray b = a.left(size) + QByteArray(qMax<qsizetype>(size - 40, 0), 'x');
+            for (int i : at)
+                b[i - 1] = 'b';
+            return b;
+        };
+        const QString head = QStringLiteral("A: 40 bytes\nB: %1 bytes\n");
+        QTest::newRow("identical") << a << head.arg(40) + "identical\n";
+        QTest::newRow("one byte") << with({1})
+                                  << head.arg(40) + "1 byte differs\n  1\u20131 (1 byte)\n";
+        QTest::newRow("runs and a longer end")
+            << with({3, 4, 5, 9, 40}, 42)
+            << head.arg(42) + "7 bytes differ\n  3\u20135 (3 bytes)\n  9\u20139 (1 byte)\n"
+                              "  40\u201342 (3 bytes)\n";
+        QTest::newRow("shorter") << with({}, 38)
+                                 << head.arg(38) + "2 bytes differ\n  39\u201340 (2 bytes)\n";
+        QByteArray many = a;
+        for (int i = 0; i < 40; i += 2)
+            many[i] = 'b';
+        QTest::newRow("more than 20 stretches")
+            << many + "x"
+            << head.arg(41) + "21 bytes differ\n" + runs20() + "  and more after these\n";
+    }
+    void diffText() {
+        QFETCH(QByteArray, b);
+        QTEST(Cli::diffText("A", QByteArray(40, 'a'), "B", b), "text");
+    }
+
+private:
+    static QString runs20() {
+        QString text;
+        for (int i = 1; i < 40; i += 2)
+            text += QStringLiteral("  %1\u2013%1 (1 byte)\n").arg(i);
+        return text;
+    }
+    // ---- end of journal, scripts and many adapters ----------------------------------------
 };
 
 QTEST_APPLESS_MAIN(TestCli)

@@ -2,8 +2,10 @@
 // controller simulator over a pty. One outcome per exit code: what it printed, the file it
 // left, and the bytes that reached the controller.
 #include "fakeport.h"
+#include "journal.h"
 #include "simprocess.h"
 
+#include <QCryptographicHash>
 #include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
@@ -171,6 +173,114 @@ private slots:
                                    : got == c.rx),
             qPrintable(QStringLiteral("%1 bytes, %2 at the stop").arg(got.size()).arg(atStop)));
     }
+
+    // ---- Journal ----------------------------------------------------------------------------
+    // One journal line a try, whose hash is that of the image moved (read, or sent); --json
+    // prints the last one as it is.
+    void journal_data() {
+        QTest::addColumn<QString>("sim");
+        QTest::addColumn<QString>("args");  // {dev}, {dir} as above
+        QTest::addColumn<int>("exit");      // 130: SIGINT once the upload runs
+        QTest::addColumn<QString>("lines"); // "<command> <outcome> <hash of: image|none>" a try
+        QTest::newRow("backup") << "--generation=1"
+                                << "backup --device {dev} -o {dir}/out.CCF" << 0
+                                << "backup succeeded image";
+        QTest::newRow("restore") << "--generation=1"
+                                 << "restore --device {dev} -i {dir}/in.CCF" << 0
+                                 << "restore succeeded image";
+        QTest::newRow("verify") << "--generation=1"
+                                << "verify --device {dev} -i {dir}/in.CCF" << 0
+                                << "verify succeeded image";
+        QTest::newRow("silent, tried twice")
+            << "--generation=1 --stop-after=100 --give-up-after=1"
+            << "backup --device {dev} -o {dir}/out.CCF --retries 1" << 3
+            << "backup no-response none|backup no-response none";
+        QTest::newRow("checksum refused")
+            << "--generation=1 --bad-checksum"
+            << "verify --device {dev} -i {dir}/in.CCF" << 4 << "verify refused image";
+        QTest::newRow("stopped") << "--generation=2 --rate=3000"
+                                 << "backup --device {dev} -o {dir}/out.SAV" << 130
+                                 << "backup stopped none";
+    }
+    void journal() {
+        QFETCH(QString, sim);
+        QFETCH(QString, args);
+        QFETCH(QString, lines);
+        QTemporaryDir dir;
+        const QByteArray image = sim.contains("--generation=2") ? kImage2 : kImage1;
+        QVERIFY(writeAll(dir.filePath("in.CCF"), image));
+        SimProcess controller(sim.split(' ') << "--image=" + dir.filePath("in.CCF"));
+        QProcess cli;
+        cli.setProcessEnvironment(scriptEnvironment(dir.path()));
+        cli.start(
+            qEnvironmentVariable("STOWLINE_EXE"),
+            (args.replace("{dev}", controller.device()).replace("{dir}", dir.path()) + " --json")
+                .split(' '));
+        if (QTest::currentDataTag() == QLatin1String("stopped")) {
+            QByteArray err;
+            QTRY_VERIFY_WITH_TIMEOUT((err += cli.readAllStandardError()).contains("Uploading"),
+                                     15000);
+            QTest::qWait(500);
+            ::kill(pid_t(cli.processId()), SIGINT);
+        }
+        QVERIFY(cli.waitForFinished(30000));
+        QTEST(cli.exitCode(), "exit");
+
+        const QList<QByteArray> written =
+            readAll(dir.filePath("data/Stowline/journal.jsonl")).split('\n');
+        QStringList got;
+        QJsonObject last;
+        for (const QByteArray &line : written.first(written.size() - 1)) {
+            last = QJsonDocument::fromJson(line).object();
+            const QString sha = last.value("sha256").toString();
+            got << QStringList{last.value("command").toString(), last.value("outcome").toString(),
+                               sha.isEmpty() ? "none"
+                               : sha == QCryptographicHash::hash(image, QCryptographicHash::Sha256)
+                                            .toHex()
+                                   ? "image"
+                                   : sha}
+                       .join(' ');
+        }
+        QCOMPARE(got.join('|'), lines);
+        QCOMPARE(written.last(), QByteArray()); // whole lines only
+        const QByteArray out = cli.readAllStandardOutput();
+        QCOMPARE(QJsonDocument::fromJson(out).object(), last);
+        QCOMPARE(out.count('\n'), 1);
+    }
+
+    // Two programs journaling at once: two whole lines.
+    void twoBackupsAtOnce() {
+        QTemporaryDir dir;
+        QVERIFY(writeAll(dir.filePath("image"), kImage2));
+        std::unique_ptr<SimProcess> sims[2];
+        QProcess clis[2];
+        for (int i = 0; i < 2; ++i) {
+            sims[i] = std::make_unique<SimProcess>(
+                QStringList{"--generation=2", "--image=" + dir.filePath("image")});
+            clis[i].setProcessEnvironment(scriptEnvironment(dir.path()));
+            clis[i].start(qEnvironmentVariable("STOWLINE_EXE"),
+                          {"backup", "--device", sims[i]->device(), "-o",
+                           dir.filePath(QString("out%1.SAV").arg(i)), "-q"});
+        }
+        for (QProcess &cli : clis)
+            QVERIFY(cli.waitForFinished(30000) && cli.exitCode() == 0);
+        const QList<QJsonObject> lines = Journal::read(dir.filePath("data/Stowline/journal.jsonl"));
+        QCOMPARE(lines.size(), 2);
+        QCOMPARE(QSet<QString>(
+                     {lines[0].value("device").toString(), lines[1].value("device").toString()}),
+                 QSet<QString>({sims[0]->device(), sims[1]->device()}));
+    }
+
+private:
+    static QProcessEnvironment scriptEnvironment(const QString &dir) {
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        for (const char *name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"})
+            env.remove(QLatin1String(name));
+        env.insert("XDG_CONFIG_HOME", dir + "/config");
+        env.insert("XDG_DATA_HOME", dir + "/data");
+        return env;
+    }
+    // ---- end of journal ---------------------------------------------------------------------
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)

@@ -525,7 +525,8 @@ private slots:
         QTest::addColumn<QString>("quirk");
         QTest::addColumn<QString>("status"); // at the end
         QTest::addColumn<QString>("box");
-        QTest::addColumn<QString>("file"); // the snapshot written; empty: none
+        QTest::addColumn<QString>("file");      // the snapshot written; empty: none
+        QTest::addColumn<QString>("exchanges"); // as the journal records them
 
         const QByteArray prior = randomBytes(60, 5);
         const QString idle = QStringLiteral("Waiting for Command");
@@ -534,18 +535,23 @@ private slots:
         const QString file = QStringLiteral("2026-12-07_053012_Com1.CCF");
         const QString note = QStringLiteral("Snapshot of the previous configuration: ");
         QTest::newRow("read-back refused")
-            << true << false << kHeld << "bad checksum" << idle << QString(kBadChecksum) << "";
+            << true << false << kHeld << "bad checksum" << idle << QString(kBadChecksum) << ""
+            << "restore refused";
         QTest::newRow("snapshot name taken")
             << false << true << prior << "taken" << note + "2026-12-07_053012_Com1_2.CCF"
             << ""
-            << "2026-12-07_053012_Com1_2.CCF";
+            << "2026-12-07_053012_Com1_2.CCF"
+            << "snapshot succeeded, restore succeeded";
         QTest::newRow("snapshot and verify")
-            << true << true << kHeld << "" << verified + " · " + note + file << "" << file;
+            << true << true << kHeld << "" << verified + " · " + note + file << "" << file
+            << "snapshot succeeded, restore succeeded, read-back succeeded";
         QTest::newRow("snapshot refused")
-            << false << true << prior << "bad checksum" << idle << kBadChecksum + kNotStarted << "";
+            << false << true << prior << "bad checksum" << idle << kBadChecksum + kNotStarted << ""
+            << "snapshot refused";
         QTest::newRow("snapshot folder unusable")
             << false << true << prior << "no folder" << idle << "ERROR Message|Error : Cannot save"
-            << "";
+            << ""
+            << "snapshot succeeded";
     }
 
     void checks() {
@@ -589,6 +595,17 @@ private slots:
         if (!file.isEmpty())
             QCOMPARE(readFile(result.snapshotPath), controller);
         QCOMPARE(g_syncs > 0, !file.isEmpty()); // a power loss during the Restore cannot empty it
+
+        // Each exchange recorded with the hash of the image read or sent; the snapshot names
+        // its file.
+        QStringList got;
+        for (const ExchangeRecord &r : result.exchanges) {
+            got << r.command + ' ' + r.outcome;
+            const QByteArray image = r.command == "restore" ? kHeld : controller;
+            QCOMPARE(r.sha256, QCryptographicHash::hash(image, QCryptographicHash::Sha256).toHex());
+            QCOMPARE(r.file, r.command == "snapshot" ? result.snapshotPath : QString());
+        }
+        QTEST(got.join(", "), "exchanges");
     }
 };
 
