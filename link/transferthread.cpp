@@ -78,8 +78,12 @@ void TransferThread::start(const JobSpec &spec) {
         // The port lives and dies in this thread.
         const std::unique_ptr<SerialPort> port = factory();
         SteadyClock clock;
-        Relay relay(this);
-        const JobResult result = runJob(spec, *port, clock, *stop, relay);
+        JobResult result;
+        {
+            // Its last report goes before the result.
+            Relay relay(this);
+            result = runJob(spec, *port, clock, *stop, relay);
+        }
         QMetaObject::invokeMethod(
             this,
             [this, result] {
