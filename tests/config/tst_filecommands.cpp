@@ -1,6 +1,6 @@
 // Save and Open on real files: what the view shows on the way, and failures that say why and
 // change nothing.
-#include "configfile.h"
+#include "config/configfile.h"
 #include "fakeport.h"
 #include "recorder.h"
 #include "simprocess.h"

@@ -2,7 +2,7 @@
 // controller simulator over a pty. One outcome per exit code: what it printed, the file it
 // left, and the bytes that reached the controller.
 #include "fakeport.h"
-#include "journal.h"
+#include "link/journal.h"
 #include "simprocess.h"
 
 #include <QCryptographicHash>
@@ -174,7 +174,6 @@ private slots:
             qPrintable(QStringLiteral("%1 bytes, %2 at the stop").arg(got.size()).arg(atStop)));
     }
 
-    // ---- Journal ----------------------------------------------------------------------------
     // One journal line a try, whose hash is that of the image moved (read, or sent); --json
     // prints the last one as it is.
     void journal_data() {
@@ -248,29 +247,6 @@ private slots:
         QCOMPARE(out.count('\n'), 1);
     }
 
-    // Two programs journaling at once: two whole lines.
-    void twoBackupsAtOnce() {
-        QTemporaryDir dir;
-        QVERIFY(writeAll(dir.filePath("image"), kImage2));
-        std::unique_ptr<SimProcess> sims[2];
-        QProcess clis[2];
-        for (int i = 0; i < 2; ++i) {
-            sims[i] = std::make_unique<SimProcess>(
-                QStringList{"--generation=2", "--image=" + dir.filePath("image")});
-            clis[i].setProcessEnvironment(scriptEnvironment(dir.path()));
-            clis[i].start(qEnvironmentVariable("STOWLINE_EXE"),
-                          {"backup", "--device", sims[i]->device(), "-o",
-                           dir.filePath(QString("out%1.SAV").arg(i)), "-q"});
-        }
-        for (QProcess &cli : clis)
-            QVERIFY(cli.waitForFinished(30000) && cli.exitCode() == 0);
-        const QList<QJsonObject> lines = Journal::read(dir.filePath("data/Stowline/journal.jsonl"));
-        QCOMPARE(lines.size(), 2);
-        QCOMPARE(QSet<QString>(
-                     {lines[0].value("device").toString(), lines[1].value("device").toString()}),
-                 QSet<QString>({sims[0]->device(), sims[1]->device()}));
-    }
-
 private:
     static QProcessEnvironment scriptEnvironment(const QString &dir) {
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
@@ -280,7 +256,6 @@ private:
         env.insert("XDG_DATA_HOME", dir + "/data");
         return env;
     }
-    // ---- end of journal ---------------------------------------------------------------------
 };
 
 QTEST_GUILESS_MAIN(TestCommandLine)

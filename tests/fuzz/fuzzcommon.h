@@ -4,8 +4,8 @@
 // on a FakePort within a time budget, and invariants that fail the test or abort the fuzzer.
 
 #include "fakeport.h"
+#include "link/transfer.h"
 #include "recorder.h"
-#include "transfer.h"
 
 #include <QTest>
 #include <QtEndian>

@@ -1,5 +1,5 @@
 // The journal: the line of each exchange, and appends that never interleave or get lost.
-#include "journal.h"
+#include "link/journal.h"
 
 #include <QJsonDocument>
 #include <QTemporaryDir>
@@ -19,21 +19,18 @@ private slots:
         QTest::addColumn<int>("offset"); // of the start time, seconds ahead of UTC
         QTest::addColumn<QString>("json");
         const QString byId = QStringLiteral("/dev/serial/by-id/usb-FTDI_FT1-if00-port0");
+        const QString line = // adapter, command, device, file, port, time zone
+            "{'adapter':%1,'bytes':3000,'command':'%2','device':'%3','face':'cli','file':%4,"
+            "'generation':1,'outcome':'refused','port':%5,'seconds':1.235,'sha256':'ab12','text':"
+            "'Error : Bad Checksum','time':'2026-03-01T09:30:12.345%6'}";
         QTest::newRow("restore on Com 2 by the by-id link")
             << "restore" << 2 << byId << 3600
-            << "{'adapter':{'description':'FT232R USB "
-               "UART','manufacturer':null,'serialNumber':'FT1','vidPid':'0403:6001'},'bytes':3000,'"
-               "command':'restore','device':'" +
-                   byId +
-                   "','face':'cli','file':'/x/"
-                   "in.CCF','generation':1,'outcome':'refused','port':2,'seconds':1.235,'sha256':'"
-                   "ab12','text':'Error : Bad Checksum','time':'2026-03-01T09:30:12.345+01:00'}";
+            << line.arg("{'description':'FT232R USB UART','manufacturer':null,'serialNumber':"
+                        "'FT1','vidPid':'0403:6001'}",
+                        "restore", byId, "'/x/in.CCF'", "2", "+01:00");
         QTest::newRow("snapshot on a device named directly")
             << "snapshot" << 0 << "/dev/pts/7" << -19800
-            << "{'adapter':null,'bytes':3000,'command':'snapshot','device':'/dev/pts/"
-               "7','face':'cli','file':null,'generation':1,'outcome':'refused','port':null,'"
-               "seconds':1.235,'sha256':'ab12','text':'Error : Bad "
-               "Checksum','time':'2026-03-01T09:30:12.345-05:30'}";
+            << line.arg("null", "snapshot", "/dev/pts/7", "null", "null", "-05:30");
     }
     void entry() {
         QFETCH(QString, command);

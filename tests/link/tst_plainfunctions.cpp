@@ -1,8 +1,8 @@
 // The plain functions of the port layer: the advice under "Cannot open", the device a path
 // names, and the percentage and time left the bar shows.
-#include "openadvice.h"
-#include "portmap.h"
-#include "progressestimate.h"
+#include "link/openadvice.h"
+#include "link/portmap.h"
+#include "link/progressestimate.h"
 
 #include <QtTest>
 

@@ -1,6 +1,6 @@
 // The serial port over a pseudo-terminal: real device, real time, waits in the kernel.
+#include "link/qtserialport.h"
 #include "ptypair.h"
-#include "qtserialport.h"
 
 #include <QTemporaryDir>
 #include <QtTest>
@@ -184,7 +184,7 @@ private slots:
         QFETCH(QString, error);
         PtyPair pty;
         QSerialPort holder(pty.path()); // another program with the device open
-        QtSerialPort other; // another Stowline: root passes TIOCEXCL, not the lock
+        QtSerialPort other;             // another Stowline: root passes TIOCEXCL, not the lock
         QTemporaryDir dir;
         if (device == "pty")
             QVERIFY(holder.open(QIODevice::ReadWrite));

@@ -1,7 +1,8 @@
 // Backup and Restore against the simulator's controller over simulated time.
-#include "imagediff.h"
+#include "config/imagediff.h"
+#include "link/transfertexts.h"
+#include "simprocess.h"
 #include "transferrig.h"
-#include "transfertexts.h"
 
 #include <algorithm>
 
@@ -32,16 +33,6 @@ QList<qint64> steps(qint64 last, qint64 step) {
 const QByteArray kHeld = randomBytes(100, 7);
 const QDateTime kWhen(QDate(2026, 12, 7), QTime(5, 30, 12));
 const QString kNotStarted = QStringLiteral("\n\nThe Restore was not started.");
-
-bool writeAllTo(const QString &dir, const char *name, const QByteArray &bytes) {
-    QFile f(QDir(dir).filePath(QLatin1String(name)));
-    return QDir().mkpath(dir) && f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size();
-}
-
-QByteArray readFile(const QString &path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
-}
 
 QByteArray changed(QByteArray bytes, qsizetype index) {
     bytes[index] = char(~bytes.at(index));
@@ -571,9 +562,10 @@ private slots:
         QTemporaryDir dir;
         QString snapshots = dir.filePath(QStringLiteral("snapshots"));
         if (quirk == QLatin1String("taken"))
-            QVERIFY(writeAllTo(snapshots, "2026-12-07_053012_Com1.CCF", "keep"));
+            QVERIFY(QDir().mkpath(snapshots) &&
+                    writeAll(snapshots + "/2026-12-07_053012_Com1.CCF", "keep"));
         if (quirk == QLatin1String("no folder"))
-            QVERIFY(writeAllTo(dir.path(), "snapshots", "a file"));
+            QVERIFY(writeAll(snapshots, "a file"));
         rig.spec.verify = verify;
         rig.spec.backupFirst = snapshot;
         rig.spec.snapshotDir = snapshots;
@@ -593,7 +585,7 @@ private slots:
         rig.checkHeldUntouched();
         QCOMPARE(name, file);
         if (!file.isEmpty())
-            QCOMPARE(readFile(result.snapshotPath), controller);
+            QCOMPARE(readAll(result.snapshotPath), controller);
         QCOMPARE(g_syncs > 0, !file.isEmpty()); // a power loss during the Restore cannot empty it
 
         // Each exchange recorded with the hash of the image read or sent; the snapshot names

@@ -1,5 +1,5 @@
 #include "fakeport.h"
-#include "waits.h"
+#include "link/waits.h"
 
 #include <QtTest>
 

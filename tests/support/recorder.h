@@ -1,8 +1,8 @@
 #pragma once
 
-#include "filecommands.h"
-#include "stoptoken.h"
-#include "transfer.h"
+#include "config/filecommands.h"
+#include "link/stoptoken.h"
+#include "link/transfer.h"
 
 #include <QRegularExpression>
 #include <QStringList>

@@ -3,8 +3,8 @@
 // The engine's jobs over simulated time, with what they report recorded.
 
 #include "fakeport.h"
+#include "link/transfer.h"
 #include "recorder.h"
-#include "transfer.h"
 
 #include <QtTest>
 
