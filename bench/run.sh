@@ -53,6 +53,8 @@ qt=$(dpkg-query -W -f='${Version}' libqt6core6 2>/dev/null || echo unknown)
 #   bench/latency.sh  first-generation transfers of 10000 bytes through an adapter latency
 #                     (stowline-sim --latency-ms=N): latency-backup1-1, latency-backup1-16,
 #                     latency-restore1-1, latency-restore1-16 (seconds)
+# File > History over a journal of 100,000 lines.
+(cd "$build" && xvfb-run -a env QT_QPA_PLATFORM=xcb bench/bench_history 100000 || true) | tee -a "$facts"
 for hook in bench/cli.sh bench/latency.sh; do
     if [ -f "$hook" ]; then bash "$hook" | tee -a "$facts"; fi
 done
