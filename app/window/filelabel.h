@@ -2,7 +2,7 @@
 
 #include <QLabel>
 
-// FileStatus. Its text (and accessible name) stays what the file commands set, the path's
+// The File box's label. Its text (and accessible name) stays what the file commands set, the path's
 // last 60 characters; what it paints always ends with the whole file name, with the folders
 // before it cut at the left when the label is too narrow. The full path is its tooltip.
 class FileLabel : public QLabel {
