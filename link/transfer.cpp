@@ -21,10 +21,11 @@ const LineSettings kSecondGenerationLine{9600};
 // One Backup or Restore exchange over the port; ends by handing back its result.
 class Exchange {
 public:
-    Exchange(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
+    Exchange(const JobRequest &request, SerialPort &port, Clock &clock, const StopToken &stop,
              TransferObserver &observer)
-        : spec_(spec), port_(port), stop_(stop), observer_(observer), waits_(port, clock, stop) {
-        result_.device = spec.port.device;
+        : request_(request), port_(port), stop_(stop), observer_(observer),
+          waits_(port, clock, stop) {
+        result_.device = request.port.device;
     }
 
     JobResult backup();
@@ -54,7 +55,7 @@ private:
     // Waits for a reply and ends the exchange itself when none comes.
     bool awaitReply(qint64 target, int seconds, qint64 startDelayNs, JobResult &ended);
 
-    const JobSpec &spec_;
+    const JobRequest &request_;
     SerialPort &port_;
     const StopToken &stop_;
     TransferObserver &observer_;
@@ -65,15 +66,15 @@ private:
 };
 
 bool Exchange::open(const LineSettings &line) {
-    return port_.open(spec_.port.device, line, FlowControl::RtsCts);
+    return port_.open(request_.port.device, line, FlowControl::RtsCts);
 }
 
 JobResult Exchange::openFailed() {
-    const QString device = spec_.port.device;
-    QString text = texts::cannotOpen(spec_.port.number, device, port_.openError());
+    const QString device = request_.port.device;
+    QString text = texts::cannotOpen(request_.port.number, device, port_.openError());
     const QString advice =
-        openAdvice(port_.openFailure(), device, spec_.inventory,
-                   spec_.commandLineAdvice ? texts::Face::CommandLine : texts::Face::Window);
+        openAdvice(port_.openFailure(), device, request_.inventory,
+                   request_.commandLineAdvice ? texts::Face::CommandLine : texts::Face::Window);
     if (!advice.isEmpty())
         text += QLatin1Char('\n') + advice;
     return fail(Outcome::OpenFailed, text);
@@ -227,8 +228,9 @@ JobResult Exchange::backupFirstGeneration() {
 JobResult Exchange::backupSecondGeneration() {
     result_.held = HeldEffect::Dropped;
     if (!open(kSecondGenerationLine))
-        return fail(Outcome::OpenFailed,
-                    texts::cannotOpen(spec_.port.number, spec_.port.device, port_.openError()));
+        return fail(
+            Outcome::OpenFailed,
+            texts::cannotOpen(request_.port.number, request_.port.device, port_.openError()));
     observer_.status(texts::kInitiatingBackup);
     if (!port_.write(QByteArrayLiteral("@?")))
         return stop_.requested() ? stopped() : uploadCut(WaitOutcome::TimedOut);
@@ -423,19 +425,21 @@ JobResult logged(QList<ExchangeRecord> &log, Clock &clock, const char *command, 
     return result;
 }
 
-JobResult backupInto(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
-                     TransferObserver &observer, QList<ExchangeRecord> &log, const char *command) {
+JobResult backupInto(const JobRequest &request, SerialPort &port, Clock &clock,
+                     const StopToken &stop, TransferObserver &observer, QList<ExchangeRecord> &log,
+                     const char *command) {
     return logged(log, clock, command, nullptr,
-                  [&] { return Exchange(spec, port, clock, stop, observer).backup(); });
+                  [&] { return Exchange(request, port, clock, stop, observer).backup(); });
 }
 
-JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
-                         TransferObserver &observer, QList<ExchangeRecord> &log) {
+JobResult guardedRestore(const JobRequest &request, SerialPort &port, Clock &clock,
+                         const StopToken &stop, TransferObserver &observer,
+                         QList<ExchangeRecord> &log) {
     WithoutImage quiet(observer);
     QString snapshotPath;
     // With nothing to send there is nothing to keep or to check.
-    if (!spec.image.isEmpty() && spec.backupFirst) {
-        JobResult before = backupInto(spec, port, clock, stop, quiet, log, "snapshot");
+    if (!request.image.isEmpty() && request.backupFirst) {
+        JobResult before = backupInto(request, port, clock, stop, quiet, log, "snapshot");
         if (before.outcome == Outcome::Stopped)
             return before;
         // A snapshot that may be wrong (a checksum refused) is no way back: stop there too.
@@ -447,16 +451,16 @@ JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, co
         }
         QString error;
         const QString name =
-            Snapshot::fileName(spec.now, spec.port.number, before.image.generation);
-        snapshotPath = Snapshot::writeNew(spec.snapshotDir, name, before.image.bytes, &error);
+            Snapshot::fileName(request.now, request.port.number, before.image.generation);
+        snapshotPath = Snapshot::writeNew(request.snapshotDir, name, before.image.bytes, &error);
         if (snapshotPath.isEmpty()) {
             JobResult failed;
             failed.outcome = Outcome::Refused;
-            failed.device = spec.port.device;
+            failed.device = request.port.device;
             failed.boxTitle = texts::kErrorTitle;
             failed.boxText =
                 QStringLiteral("Error : Cannot save %1: %2")
-                    .arg(QDir::toNativeSeparators(spec.snapshotDir + QLatin1Char('/') + name),
+                    .arg(QDir::toNativeSeparators(request.snapshotDir + QLatin1Char('/') + name),
                          error) +
                 QStringLiteral("\n\n") + texts::kRestoreNotStarted;
             return failed;
@@ -465,25 +469,25 @@ JobResult guardedRestore(const JobSpec &spec, SerialPort &port, Clock &clock, co
     }
 
     observer.writing(true);
-    JobResult result = logged(log, clock, "restore", &spec.image, [&] {
-        return Exchange(spec, port, clock, stop, observer).restore(spec.image);
+    JobResult result = logged(log, clock, "restore", &request.image, [&] {
+        return Exchange(request, port, clock, stop, observer).restore(request.image);
     });
     observer.writing(false);
     result.snapshotPath = snapshotPath;
-    if (result.outcome != Outcome::Succeeded || !spec.verify)
+    if (result.outcome != Outcome::Succeeded || !request.verify)
         return result;
 
-    JobResult readBack = backupInto(spec, port, clock, stop, quiet, log, "read-back");
+    JobResult readBack = backupInto(request, port, clock, stop, quiet, log, "read-back");
     readBack.snapshotPath = snapshotPath;
     readBack.held = HeldEffect::Kept;
     if (readBack.outcome != Outcome::Succeeded)
         return readBack; // reported as a failed Backup; the held image stays held
-    const ImageDiff diff = diffImages(spec.image.bytes, readBack.image.bytes);
+    const ImageDiff diff = diffImages(request.image.bytes, readBack.image.bytes);
     readBack.verified = diff.identical();
     if (!readBack.verified) {
         readBack.outcome = Outcome::Refused;
         readBack.boxTitle = texts::kErrorTitle;
-        readBack.boxText = verifyFailedText(diff, spec.image.length(), readBack.image.length());
+        readBack.boxText = verifyFailedText(diff, request.image.length(), readBack.image.length());
         log.last().outcome = QStringLiteral("differs");
         log.last().text = readBack.boxText;
     }
@@ -512,41 +516,41 @@ QString outcomeName(Outcome outcome) {
     return {};
 }
 
-void applyToHeld(HeldImage &held, JobSpec::Kind kind, const JobResult &result) {
+void applyToHeld(HeldImage &held, JobRequest::Kind kind, const JobResult &result) {
     switch (kind) {
-    case JobSpec::Kind::Backup:
+    case JobRequest::Kind::Backup:
         if (result.held == HeldEffect::Kept)
             return;
         static_cast<Image &>(held) = result.held == HeldEffect::Replaced ? result.image : Image();
         held.unsavedBackup = result.held == HeldEffect::Replaced;
         return;
-    case JobSpec::Kind::Restore:
+    case JobRequest::Kind::Restore:
         if (result.outcome == Outcome::Succeeded)
             held.unsavedBackup = false;
         return;
-    case JobSpec::Kind::Verify:
+    case JobRequest::Kind::Verify:
         return;
     }
 }
 
-JobResult runJob(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
+JobResult runJob(const JobRequest &request, SerialPort &port, Clock &clock, const StopToken &stop,
                  TransferObserver &observer) {
     port.watch(&stop);
     JobResult result;
     QList<ExchangeRecord> log;
-    switch (spec.kind) {
-    case JobSpec::Kind::Backup:
-        result = backupInto(spec, port, clock, stop, observer, log, "backup");
+    switch (request.kind) {
+    case JobRequest::Kind::Backup:
+        result = backupInto(request, port, clock, stop, observer, log, "backup");
         break;
-    case JobSpec::Kind::Restore:
-        result = guardedRestore(spec, port, clock, stop, observer, log);
+    case JobRequest::Kind::Restore:
+        result = guardedRestore(request, port, clock, stop, observer, log);
         break;
-    case JobSpec::Kind::Verify: {
+    case JobRequest::Kind::Verify: {
         WithoutImage quiet(observer);
-        result = backupInto(spec, port, clock, stop, quiet, log, "verify");
+        result = backupInto(request, port, clock, stop, quiet, log, "verify");
         result.held = HeldEffect::Kept;
         if (result.outcome == Outcome::Succeeded) {
-            result.diff = diffImages(spec.image.bytes, result.image.bytes);
+            result.diff = diffImages(request.image.bytes, result.image.bytes);
             if (!result.diff->identical())
                 log.last().outcome = QStringLiteral("differs");
         }

@@ -48,7 +48,7 @@ struct PortChoice {
 };
 
 // What a job needs besides the port.
-struct JobSpec {
+struct JobRequest {
     enum class Kind { Backup, Restore, Verify };
     Kind kind = Kind::Backup;
     PortChoice port;
@@ -97,10 +97,10 @@ struct JobResult {
 // The held image once a job has ended: a Backup's image replaces it or its loss empties it,
 // and only a Restore that ended without a box (its verify included) makes it no longer the
 // only copy there is.
-void applyToHeld(HeldImage &held, JobSpec::Kind kind, const JobResult &result);
+void applyToHeld(HeldImage &held, JobRequest::Kind kind, const JobResult &result);
 
 // Runs one job to its end over the port, the clock and the stop token. The port is opened and
 // closed here on every way out, closed before any box is handed back, and nothing is written
 // after a stop. Backup, Restore and the read-back each open the port afresh.
-JobResult runJob(const JobSpec &spec, SerialPort &port, Clock &clock, const StopToken &stop,
+JobResult runJob(const JobRequest &request, SerialPort &port, Clock &clock, const StopToken &stop,
                  TransferObserver &observer);

@@ -69,12 +69,12 @@ void TransferThread::deliverProgress() {
     emit progress(latest_.load(std::memory_order_relaxed));
 }
 
-void TransferThread::start(const JobSpec &spec) {
+void TransferThread::start(const JobRequest &request) {
     if (thread_)
         return;
     stop_ = std::make_shared<StopToken>();
     progressPending_.store(false);
-    thread_ = QThread::create([this, spec, stop = stop_, factory = factory_] {
+    thread_ = QThread::create([this, request, stop = stop_, factory = factory_] {
         // The port lives and dies in this thread.
         const std::unique_ptr<SerialPort> port = factory();
         SteadyClock clock;
@@ -82,7 +82,7 @@ void TransferThread::start(const JobSpec &spec) {
         {
             // Its last report goes before the result.
             Relay relay(this);
-            result = runJob(spec, *port, clock, *stop, relay);
+            result = runJob(request, *port, clock, *stop, relay);
         }
         QMetaObject::invokeMethod(
             this,

@@ -23,7 +23,7 @@ public:
 
     bool running() const { return thread_ != nullptr; }
     // Starts the job; ignored while one runs.
-    void start(const JobSpec &spec);
+    void start(const JobRequest &request);
     // Asks the running job to stop; it ends within moments and reports as usual.
     void stop();
 

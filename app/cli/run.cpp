@@ -110,11 +110,11 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
     const InterruptWatch interrupt(stop);
     Console console(o.quiet);
 
-    JobSpec spec;
-    spec.kind = o.command == Command::Backup    ? JobSpec::Kind::Backup
-                : o.command == Command::Restore ? JobSpec::Kind::Restore
-                                                : JobSpec::Kind::Verify;
-    spec.commandLineAdvice = true;
+    JobRequest request;
+    request.kind = o.command == Command::Backup    ? JobRequest::Kind::Backup
+                   : o.command == Command::Restore ? JobRequest::Kind::Restore
+                                                   : JobRequest::Kind::Verify;
+    request.commandLineAdvice = true;
     const QString command = o.command == Command::Backup    ? QStringLiteral("backup")
                             : o.command == Command::Restore ? QStringLiteral("restore")
                                                             : QStringLiteral("verify");
@@ -173,7 +173,7 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
             return fileFailed(none, "save", probe.errorString());
         probe.cancelWriting();
     } else if (std::optional<Image> read = FileCommands::readImage(o.file, console, &error)) {
-        spec.image = std::move(*read);
+        request.image = std::move(*read);
     } else {
         return fileFailed(none, "open", error);
     }
@@ -195,8 +195,8 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
     }
     if (!device.isEmpty())
         map.setDirectDevice(device);
-    spec.port = {o.port, map.deviceFor(o.port)};
-    context.port = spec.port;
+    request.port = {o.port, map.deviceFor(o.port)};
+    context.port = request.port;
     context.ports = inventory ? inventory() : QList<SerialPortEntry>();
 
     // An interrupt while the file was read must not let a single byte go out.
@@ -206,7 +206,7 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
         QtSerialPort port;
         SteadyClock clock;
         console.showProgress(true);
-        JobResult tried = runJob(spec, port, clock, stop, console);
+        JobResult tried = runJob(request, port, clock, stop, console);
         console.showProgress(false);
         if (tried.hasBox())
             console.box(tried.boxTitle, tried.boxText);
@@ -248,7 +248,7 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
         return done(result, Success);
     case Command::Restore:
         console.note(QStringLiteral("Restore: %1 from %2 written to the Controller on %3")
-                         .arg(byteCountText(spec.image.length()), o.file, device));
+                         .arg(byteCountText(request.image.length()), o.file, device));
         return done(result, Success);
     default: {
         const qint64 held = result.image.length();
@@ -258,8 +258,8 @@ int runTransfer(const Options &o, const PortInventory &inventory) {
             return done(result, Success);
         }
         console.say(QStringLiteral("Verify: the Controller on %1 differs from %2: %3")
-                        .arg(device, o.file, describe(*result.diff, held, spec.image.length())));
-        CliPlatform::writeErr(runLines(spec.image.bytes, result.image.bytes));
+                        .arg(device, o.file, describe(*result.diff, held, request.image.length())));
+        CliPlatform::writeErr(runLines(request.image.bytes, result.image.bytes));
         return done(result, Different);
     }
     }

@@ -338,26 +338,26 @@ void MainWindow::dropEvent(QDropEvent *event) {
         files_.openFile(path);
 }
 
-void MainWindow::startTransfer(JobSpec::Kind kind) {
-    JobSpec spec;
-    spec.kind = kind;
-    spec.port.number = selectedPort();
-    spec.port.device = portMap_.deviceFor(spec.port.number);
-    spec.inventory = inventory_;
-    if (kind == JobSpec::Kind::Restore) {
+void MainWindow::startTransfer(JobRequest::Kind kind) {
+    JobRequest request;
+    request.kind = kind;
+    request.port.number = selectedPort();
+    request.port.device = portMap_.deviceFor(request.port.number);
+    request.inventory = inventory_;
+    if (kind == JobRequest::Kind::Restore) {
         // Nothing to send: the command ends before it begins.
         if (image_.isEmpty()) {
             setIdleState();
             return;
         }
-        spec.image = image_;
-        spec.verify = verifyAction_->isChecked();
-        spec.backupFirst = backupFirstAction_->isChecked();
-        spec.snapshotDir = Snapshot::folder();
-        spec.now = QDateTime::currentDateTime();
+        request.image = image_;
+        request.verify = verifyAction_->isChecked();
+        request.backupFirst = backupFirstAction_->isChecked();
+        request.snapshotDir = Snapshot::folder();
+        request.now = QDateTime::currentDateTime();
     }
     running_ = kind;
-    runningPort_ = spec.port;
+    runningPort_ = request.port;
     stopAsked_ = false;
     writing_ = false;
     // Modal windows wait until the transfer has ended: they come back at every end.
@@ -365,7 +365,7 @@ void MainWindow::startTransfer(JobSpec::Kind kind) {
     chooseDeviceAction_->setEnabled(false);
     setBusyState();
     showTransferText(true);
-    transfer_->start(spec);
+    transfer_->start(request);
 }
 
 void MainWindow::transferFinished(const JobResult &result) {
@@ -375,7 +375,7 @@ void MainWindow::transferFinished(const JobResult &result) {
     showTransferText(false);
     applyToHeld(image_, running_, result);
     const QString journalError = writeJournal(result);
-    if (running_ == JobSpec::Kind::Backup && result.held != HeldEffect::Kept)
+    if (running_ == JobRequest::Kind::Backup && result.held != HeldEffect::Kept)
         setConfigStatus(image_.isEmpty() ? texts::kEmpty : byteCountText(image_.length()));
     setProgressValue(0);
     if (result.hasBox()) {
@@ -383,7 +383,7 @@ void MainWindow::transferFinished(const JobResult &result) {
         dialogs_->warning(this, result.boxTitle, result.boxText);
     }
     setIdleState();
-    if (running_ == JobSpec::Kind::Restore)
+    if (running_ == JobRequest::Kind::Restore)
         setStatus(
             texts::restoreEndStatus(result.verified, QFileInfo(result.snapshotPath).fileName()));
     if (!journalError.isEmpty())
@@ -397,8 +397,8 @@ void MainWindow::transferFinished(const JobResult &result) {
 }
 
 QString MainWindow::writeJournal(const JobResult &result) {
-    const bool restore = running_ == JobSpec::Kind::Restore;
-    if (running_ == JobSpec::Kind::Backup && result.held != HeldEffect::Kept)
+    const bool restore = running_ == JobRequest::Kind::Restore;
+    if (running_ == JobRequest::Kind::Backup && result.held != HeldEffect::Kept)
         imageFile_.clear(); // the image held now came from the controller
     const Journal::Context context{QStringLiteral("window"), runningPort_,
                                    inventory_ ? inventory_() : QList<SerialPortEntry>(),
@@ -433,12 +433,12 @@ bool MainWindow::save() {
 
 void MainWindow::backup() {
     if (!transferRunning() && mayReplaceImage())
-        startTransfer(JobSpec::Kind::Backup);
+        startTransfer(JobRequest::Kind::Backup);
 }
 
 void MainWindow::restore() {
     if (!transferRunning())
-        startTransfer(JobSpec::Kind::Restore);
+        startTransfer(JobRequest::Kind::Restore);
 }
 
 void MainWindow::stop() {

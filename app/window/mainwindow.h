@@ -93,7 +93,7 @@ private:
     void buildToolBar();
     void buildClientArea();
     void saveSettings();
-    void startTransfer(JobSpec::Kind kind);
+    void startTransfer(JobRequest::Kind kind);
     void transferFinished(const JobResult &result);
     QString writeJournal(const JobResult &result); // why it was not written; empty: it was
     void applyProgress();
@@ -114,7 +114,7 @@ private:
     PortMap portMap_;
     PortInventory inventory_ = systemSerialPorts;
     TransferThread *transfer_;
-    JobSpec::Kind running_ = JobSpec::Kind::Backup;
+    JobRequest::Kind running_ = JobRequest::Kind::Backup;
     PortChoice runningPort_;
     QString imageFile_; // the file the image held was opened from or saved to; empty: none
     bool stopAsked_ = false;

@@ -16,8 +16,8 @@ FUZZ_HARNESS(fuzzBackup)(const uint8_t *data, size_t size) {
             stream[3] = 0, stream[2] = char(stream[2] & 3), announced &= 0x3FFFF;
     });
     const HeldImage before = held;
-    const JobResult result = run.run(JobSpec::Kind::Backup);
-    applyToHeld(held, JobSpec::Kind::Backup, result);
+    const JobResult result = run.run(JobRequest::Kind::Backup);
+    applyToHeld(held, JobRequest::Kind::Backup, result);
 
     // "B", then either "U" and one "A" per image byte taken, or "@?".
     const QByteArray &w = run.fake.written, acks(w.count('A'), 'A');

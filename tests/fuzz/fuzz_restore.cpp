@@ -24,11 +24,11 @@ FUZZ_HARNESS(fuzzRestore)(const uint8_t *data, size_t size) {
     }
     const QByteArray body = (QByteArray(1, '\0') + content).left(arraySize).mid(1);
     std::vector<char> buffer(body.begin(), body.end());
-    run.spec.image = {body.isEmpty() ? QByteArray()
-                                     : QByteArray::fromRawData(buffer.data(), body.size()),
-                      Generation((run.setup >> 5) % 3)};
+    run.request.image = {body.isEmpty() ? QByteArray()
+                                        : QByteArray::fromRawData(buffer.data(), body.size()),
+                         Generation((run.setup >> 5) % 3)};
     run.play(in, 8 * body.size(), [] {});
-    const JobResult result = run.run(JobSpec::Kind::Restore);
+    const JobResult result = run.run(JobRequest::Kind::Restore);
 
     // The image is read, never written.
     FUZZ_EXPECT(QByteArrayView(buffer.data(), qsizetype(buffer.size())) == body);

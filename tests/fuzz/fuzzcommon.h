@@ -47,16 +47,16 @@ struct Run {
         rec.keepLog = false;
         rec.stop = &stop;
         const qint16 port = qint16((setup >> portShift) % 6);
-        spec.port = {port, port ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : QString()};
-        spec.inventory = {};
+        request.port = {port, port ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : QString()};
+        request.inventory = {};
     }
     // Reads the schedule, lets `edit` change `stream`, plays it and arms the budget.
     void play(Input &in, qint64 extraTicks, const std::function<void()> &edit);
     // Runs the job; the port is closed at its end, a box comes with a failure only, and a stop
     // is obeyed: nothing reported or written after it.
-    JobResult run(JobSpec::Kind kind) {
-        spec.kind = kind;
-        const JobResult result = runJob(spec, fake, fake, stop, rec);
+    JobResult run(JobRequest::Kind kind) {
+        request.kind = kind;
+        const JobResult result = runJob(request, fake, fake, stop, rec);
         const Outcome o = result.outcome;
         FUZZ_EXPECT(!fake.isOpen() &&
                     result.hasBox() == (o != Outcome::Succeeded && o != Outcome::Stopped &&
@@ -71,7 +71,7 @@ struct Run {
     FakePort fake{kStartNs};
     Recorder rec;
     StopToken stop;
-    JobSpec spec;
+    JobRequest request;
     QByteArray stream;         // what arrives once the port is open
     qint64 outputsAtStop = -1; // accepted bytes plus refused writes when the stop came
 };

@@ -43,7 +43,7 @@ void TestPasses::backup() {
     controller.byteGapNs = byteGapNs;
     qint64 lastReport = 0; // each pass reports before it waits
     rig.rec.onCall = [&] { lastReport = rig.port.nowNs(); };
-    const JobResult result = rig.run(JobSpec::Kind::Backup);
+    const JobResult result = rig.run(JobRequest::Kind::Backup);
 
     // The bytes taken: a stream's byte only once the one after it is there.
     const qsizetype taken = sent < 0 ? image.size() : generation == 1 ? sent : sent - 1;
@@ -74,7 +74,7 @@ void TestPasses::restore() {
     const QByteArray image = randomBytes(generation == 1 ? 20000 : kSecondGenerationLength);
     BulkRig rig(image);
     SimLink controller(rig.port, {QStringLiteral("--generation=%1").arg(generation)});
-    const JobResult result = rig.run(JobSpec::Kind::Restore);
+    const JobResult result = rig.run(JobRequest::Kind::Restore);
 
     const QByteArray head = "R" + littleEndian32(quint32(image.size())) +
                             (generation == 1 ? QByteArray() : QByteArrayLiteral("@M@!"));

@@ -49,7 +49,7 @@ struct Strike {      // a stop, lost device or stalled line, once the command go
     QString silentAt; // where the controller stays silent
     int length;       // what a Backup leaves held
 };
-constexpr auto kBackup = JobSpec::Kind::Backup, kRestore = JobSpec::Kind::Restore;
+constexpr auto kBackup = JobRequest::Kind::Backup, kRestore = JobRequest::Kind::Restore;
 } // namespace
 Q_DECLARE_METATYPE(Strike)
 
@@ -338,9 +338,9 @@ private slots:
         rig.port.onTick = strike;
         rig.onOutput([&](const QByteArray &) { strike(); });
         QTemporaryDir snapshots;
-        rig.spec.verify = s.command == "verify";
-        rig.spec.backupFirst = s.command == "snapshot";
-        rig.spec.snapshotDir = snapshots.path();
+        rig.request.verify = s.command == "verify";
+        rig.request.backupFirst = s.command == "snapshot";
+        rig.request.snapshotDir = snapshots.path();
         const JobResult result = rig.run(s.command == "backup" ? kBackup : kRestore);
 
         QCOMPARE(result.outcome, stopped ? Outcome::Stopped : Outcome::NoResponse);
@@ -352,7 +352,7 @@ private slots:
         QCOMPARE(rig.rec.callsAfterStop, 0); // not a single report after the stop
         if (s.command == "backup") {
             HeldImage held;
-            held.bytes = rig.spec.image.bytes;
+            held.bytes = rig.request.image.bytes;
             applyToHeld(held, kBackup, result);
             QCOMPARE(held.length(), s.length);
         } else {
@@ -405,7 +405,7 @@ private slots:
         Rig rig(held.bytes, held.generation);
         SimLink controller(rig.port, sim, randomBytes(second ? k2 : backup ? 300 : 100, 9));
         rig.port.failOpening = fault == "no port" ? 1 : 0;
-        rig.spec.verify = fault == "verify";
+        rig.request.verify = fault == "verify";
         if (fault == "stop")
             rig.stop.request();
         applyToHeld(held, backup ? kBackup : kRestore, rig.run(backup ? kBackup : kRestore));
@@ -438,7 +438,7 @@ private slots:
         QFETCH(QByteArray, written);
         QFETCH(QString, text);
         Rig rig(QByteArray(k2, '\x11'));
-        rig.spec.port = {qint16(port), port ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : ""};
+        rig.request.port = {qint16(port), port ? QStringLiteral("/dev/ttyS%1").arg(port - 1) : ""};
         rig.port.failOpening = failing;
         const JobResult result = rig.run(backup ? kBackup : kRestore);
 
@@ -566,10 +566,10 @@ private slots:
                     writeAll(snapshots + "/2026-12-07_053012_Com1.CCF", "keep"));
         if (quirk == QLatin1String("no folder"))
             QVERIFY(writeAll(snapshots, "a file"));
-        rig.spec.verify = verify;
-        rig.spec.backupFirst = snapshot;
-        rig.spec.snapshotDir = snapshots;
-        rig.spec.now = kWhen;
+        rig.request.verify = verify;
+        rig.request.backupFirst = snapshot;
+        rig.request.snapshotDir = snapshots;
+        rig.request.now = kWhen;
         g_syncs = 0;
         const JobResult result = rig.run(kRestore);
 

@@ -17,19 +17,19 @@ inline constexpr qint64 kMs = FakePort::kMs;
 // Jobs on Com 1 with a controller behind it; a Restore sends the image given here.
 struct Rig {
     explicit Rig(const QByteArray &image = "old", Generation generation = Generation::Unknown) {
-        spec.port = {1, QStringLiteral("/dev/ttyS0")};
-        spec.image = {image, generation};
-        spec.inventory = {}; // advice on a missing device names no ports of this machine
+        request.port = {1, QStringLiteral("/dev/ttyS0")};
+        request.image = {image, generation};
+        request.inventory = {}; // advice on a missing device names no ports of this machine
         rec.stop = &stop;
     }
     FakePort port;
     Recorder rec;
     StopToken stop;
-    JobSpec spec;
+    JobRequest request;
 
-    JobResult run(JobSpec::Kind kind) {
-        spec.kind = kind;
-        return runJob(spec, port, port, stop, rec);
+    JobResult run(JobRequest::Kind kind) {
+        request.kind = kind;
+        return runJob(request, port, port, stop, rec);
     }
     // "<title>|<text>" of the box a job ended with; empty: none.
     static QString box(const JobResult &result) {
