@@ -54,6 +54,9 @@ private:
     bool download(quint8 &checksum);
     // Waits for a reply and ends the exchange itself when none comes.
     bool awaitReply(qint64 target, int seconds, qint64 startDelayNs, JobResult &ended);
+    // "Validating Checksum", then the controller's one-byte reply: the accepted byte finishes
+    // the exchange, any other is "Bad Checksum".
+    JobResult validate(qint64 startDelayNs, quint8 accepted);
 
     const JobRequest &request_;
     SerialPort &port_;
@@ -125,6 +128,17 @@ std::optional<quint8> Exchange::takeByte() {
 bool Exchange::sendByte(quint8 byte) {
     oneByte_[0] = char(byte);
     return port_.write(oneByte_);
+}
+
+JobResult Exchange::validate(qint64 startDelayNs, quint8 accepted) {
+    observer_.status(texts::kValidating);
+    JobResult ended;
+    if (!awaitReply(1, 4, startDelayNs, ended))
+        return ended;
+    const std::optional<quint8> reply = takeByte();
+    if (!reply)
+        return noResponse();
+    return finish(*reply != accepted ? texts::kBadChecksum : QString());
 }
 
 bool Exchange::awaitReply(qint64 target, int seconds, qint64 startDelayNs, JobResult &ended) {
@@ -215,14 +229,7 @@ JobResult Exchange::backupFirstGeneration() {
     result_.bytesMoved = length;
     observer_.progress(0);
     observer_.imageHeld(length);
-    observer_.status(texts::kValidating);
-    JobResult ended;
-    if (!awaitReply(1, 4, 0, ended))
-        return ended;
-    const std::optional<quint8> reported = takeByte();
-    if (!reported)
-        return noResponse();
-    return finish(*reported != checksum ? texts::kBadChecksum : QString());
+    return validate(0, checksum);
 }
 
 JobResult Exchange::backupSecondGeneration() {
@@ -335,15 +342,8 @@ JobResult Exchange::restoreFirstGeneration() {
     if (!download(checksum))
         return result_;
     observer_.progress(0);
-    observer_.status(texts::kValidating);
     // The reply can come only once the line has carried the image to the controller.
-    JobResult ended;
-    if (!awaitReply(1, 4, port_.lineDrainNs(), ended))
-        return ended;
-    const std::optional<quint8> reply = takeByte();
-    if (!reply)
-        return noResponse();
-    return finish(*reply != checksum ? texts::kBadChecksum : QString());
+    return validate(port_.lineDrainNs(), checksum);
 }
 
 JobResult Exchange::restoreSecondGeneration() {
@@ -376,13 +376,7 @@ JobResult Exchange::restoreSecondGeneration() {
     if (!sendByte(checksum))
         return writeFailed();
     observer_.progress(0);
-    observer_.status(texts::kValidating);
-    if (!awaitReply(1, 4, port_.lineDrainNs(), ended))
-        return ended;
-    const std::optional<quint8> verdict = takeByte();
-    if (!verdict)
-        return noResponse();
-    return finish(*verdict != quint8('Y') ? texts::kBadChecksum : QString());
+    return validate(port_.lineDrainNs(), quint8('Y'));
 }
 
 // An observer for the exchanges around a Restore: they read into images of their own, so the
